@@ -1,0 +1,39 @@
+# Shared by scripts/run and scripts/test: installs what the build needs and builds it.
+# Sourced, not run; expects to be in the project root.
+
+# Everything that building, testing and benchmarking need, as Debian 12 packages.
+KAVONI_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-qpa-plugins libx11-dev fonts-dejavu-core
+  libgtest-dev clang-format
+  xvfb xauth xdotool x11-utils
+)
+
+kavoni_install_packages() {
+  local missing=()
+  local package
+  for package in "${KAVONI_PACKAGES[@]}" "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  if ((${#missing[@]} == 0)); then
+    return 0
+  fi
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" </dev/null
+}
+
+# Configures and builds one preset; further arguments go to the build step (e.g. --target).
+kavoni_build() {
+  local preset=$1
+  shift
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" "$@"
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "qt_printers.h"
+#include "window/kavoni_window.h"
+
+namespace kavoni::testing {
+
+// A freshly built and shown designer window, with its controls found by name as a user would
+// find them by sight.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<Kavoni>();
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  }
+
+  QCheckBox* Cell(int index) const {
+    auto* cell = window_->findChild<QCheckBox*>(QStringLiteral("Check1(%1)").arg(index));
+    EXPECT_NE(cell, nullptr) << "no Check1(" << index << ")";
+    return cell;
+  }
+  QLineEdit* NameBox() const { return window_->findChild<QLineEdit*>(QStringLiteral("nme")); }
+  QLabel* Label() const { return window_->findChild<QLabel*>(QStringLiteral("Label1")); }
+  QPushButton* Button() const {
+    return window_->findChild<QPushButton*>(QStringLiteral("Command1"));
+  }
+
+  std::unique_ptr<Kavoni> window_;
+};
+
+}  // namespace kavoni::testing

@@ -1,0 +1,154 @@
+#include "window/kavoni_window.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <stdexcept>
+
+#include "window/layout.h"
+#include "window/single_line_validator.h"
+
+namespace kavoni {
+
+namespace {
+
+QString StartingFolder() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  if (!desktop.isEmpty() && QDir(desktop).exists()) {
+    return desktop;
+  }
+  return QDir::homePath();
+}
+
+QMessageBox::Icon ToQt(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::kWarning:
+      return QMessageBox::Warning;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons ToQt(MessageButtons buttons) {
+  switch (buttons) {
+    case MessageButtons::kOk:
+      return QMessageBox::Ok;
+  }
+  return QMessageBox::Ok;
+}
+
+}  // namespace
+
+Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("Kavoni"));
+  setWindowTitle(QStringLiteral("Kavoni"));
+  setFixedSize(layout::ToPixels(layout::kClientArea).size());
+  BuildControls();
+  ChainTabOrder();
+  // Takes effect when the window is first activated.
+  check1_[0]->setFocus(Qt::OtherFocusReason);
+}
+
+Kavoni::~Kavoni() = default;
+
+void Kavoni::BuildControls() {
+  label1_ = new QLabel(QStringLiteral("Sprite Name"), this);
+  label1_->setObjectName(QStringLiteral("Label1"));
+  label1_->setGeometry(layout::ToPixels(layout::kLabel1));
+
+  nme_ = new QLineEdit(this);
+  nme_->setObjectName(QStringLiteral("nme"));
+  nme_->setGeometry(layout::ToPixels(layout::kNme));
+  nme_->setValidator(new SingleLineValidator(nme_));
+  nme_->setAccessibleName(QStringLiteral("Sprite Name"));
+
+  for (int index = 0; index < kCellCount; ++index) {
+    // The caption does not fit the box and never shows; screen readers get a name that says
+    // which pixel this is instead.
+    auto* cell = new QCheckBox(QStringLiteral("Check1"), this);
+    cell->setObjectName(QStringLiteral("Check1(%1)").arg(index));
+    cell->setGeometry(layout::ToPixels(layout::Check1(index)));
+    cell->setAccessibleName(QStringLiteral("Pixel row %1, column %2")
+                                .arg(index / kSpriteSide + 1)
+                                .arg(index % kSpriteSide + 1));
+    check1_[static_cast<std::size_t>(index)] = cell;
+  }
+
+  command1_ = new QPushButton(QStringLiteral("Make Sprite"), this);
+  command1_->setObjectName(QStringLiteral("Command1"));
+  command1_->setGeometry(layout::ToPixels(layout::kCommand1));
+  // Enter on the focused button presses it, as Space does.
+  command1_->setAutoDefault(true);
+  connect(command1_, &QPushButton::clicked, this, [this] { MakeSprite(*this); });
+}
+
+void Kavoni::ChainTabOrder() {
+  QWidget* previous = check1_[0];
+  for (std::size_t index = 1; index < check1_.size(); ++index) {
+    setTabOrder(previous, check1_[index]);
+    previous = check1_[index];
+  }
+  setTabOrder(previous, command1_);
+  setTabOrder(command1_, nme_);
+}
+
+QFileDialog* Kavoni::CreateSaveDialog() {
+  auto* dialog = new QFileDialog(this, QStringLiteral("Save Sprite"), StartingFolder(),
+                                 QStringLiteral("*.txt"));
+  dialog->setObjectName(QStringLiteral("CD"));
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  // The command appends ".txt" itself, so the dialog must neither add a suffix nor ask about
+  // replacing the name typed: the file that gets replaced is that name plus ".txt".
+  dialog->setDefaultSuffix(QString());
+  dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+  return dialog;
+}
+
+bool Kavoni::CellTicked(int index) {
+  if (index < 0 || index >= kCellCount) {
+    throw std::out_of_range("no cell " + std::to_string(index));
+  }
+  return check1_[static_cast<std::size_t>(index)]->isChecked();
+}
+
+bool Kavoni::RunSaveDialog() {
+  if (cd_ == nullptr) {
+    cd_ = CreateSaveDialog();
+  }
+  if (!chosen_file_.isEmpty()) {
+    // Reopen where the last sprite went, with its name filled in, so Enter saves there again.
+    cd_->selectFile(chosen_file_);
+  }
+  if (cd_->exec() != QDialog::Accepted) {
+    return false;
+  }
+  const QStringList files = cd_->selectedFiles();
+  if (files.isEmpty() || files.first().isEmpty()) {
+    return false;
+  }
+  chosen_file_ = files.first();
+  return true;
+}
+
+std::string Kavoni::DialogFileName() {
+  return QFile::encodeName(chosen_file_).toStdString();
+}
+
+std::string Kavoni::NameText() {
+  return nme_->text().toLocal8Bit().toStdString();
+}
+
+void Kavoni::ShowMessageBox(const MessageBoxRequest& box) {
+  QMessageBox message(ToQt(box.icon), QString::fromLocal8Bit(box.title),
+                      QString::fromLocal8Bit(box.prompt), ToQt(box.buttons), this);
+  message.setTextFormat(Qt::PlainText);
+  message.exec();
+}
+
+}  // namespace kavoni

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QValidator>
+
+namespace kavoni {
+
+// Keeps a QLineEdit to one line: a line break that arrives by pasting or setText becomes one
+// space, so what the box shows is exactly what gets written.
+class SingleLineValidator final : public QValidator {
+  Q_OBJECT
+
+ public:
+  using QValidator::QValidator;
+
+  State validate(QString& input, int& position) const override;
+  void fixup(QString& input) const override;
+
+  static QString Flatten(const QString& text);
+};
+
+}  // namespace kavoni
