@@ -1,0 +1,223 @@
+// Start-up benchmark: how long from starting a program until its window's first frame is on
+// screen with its text drawn, and how much resident memory it holds at that moment. Kavoni is
+// compared with a floor window; the two alternate, and medians are reported.
+//
+// usage: startup_bench KAVONI FLOOR [PAIRS]   (needs an X display, e.g. under xvfb-run)
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The "Make Sprite" button's rectangle in both windows, in pixels; its caption is the text
+// whose arrival marks a drawn frame.
+constexpr int kButtonLeft = 0, kButtonTop = 184, kButtonWidth = 129, kButtonHeight = 105;
+// Caption glyphs are near-black; the button face and frame are light grey.
+constexpr int kDarkLuminance = 96;
+constexpr int kMinTextPixels = 40;
+constexpr auto kGiveUpAfter = std::chrono::seconds(20);
+
+struct Sample {
+  double milliseconds;
+  long rss_kib;
+};
+
+int IgnoreXErrors(Display*, XErrorEvent*) {
+  return 0;
+}
+
+std::optional<pid_t> WindowPid(Display* display, Window window) {
+  static const Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display, window, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format,
+                         &count, &after, &data) != Success ||
+      data == nullptr) {
+    return std::nullopt;
+  }
+  std::optional<pid_t> pid;
+  if (count == 1 && format == 32) {
+    pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+  }
+  XFree(data);
+  return pid;
+}
+
+std::optional<Window> FindViewableWindow(Display* display, pid_t pid) {
+  Window root_return, parent_return;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root_return, &parent_return, &children,
+                  &count)) {
+    return std::nullopt;
+  }
+  std::optional<Window> found;
+  for (unsigned int i = 0; i < count && !found; ++i) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, children[i], &attributes) &&
+        attributes.map_state == IsViewable && WindowPid(display, children[i]) == pid) {
+      found = children[i];
+    }
+  }
+  if (children != nullptr) {
+    XFree(children);
+  }
+  return found;
+}
+
+bool ButtonTextDrawn(Display* display, Window window) {
+  XImage* image = XGetImage(display, window, kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight,
+                            AllPlanes, ZPixmap);
+  if (image == nullptr) {
+    return false;
+  }
+  int dark = 0;
+  for (int y = 0; y < kButtonHeight; ++y) {
+    for (int x = 0; x < kButtonWidth; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      const int r = static_cast<int>((pixel >> 16) & 0xff);
+      const int g = static_cast<int>((pixel >> 8) & 0xff);
+      const int b = static_cast<int>(pixel & 0xff);
+      if ((r * 299 + g * 587 + b * 114) / 1000 < kDarkLuminance) {
+        ++dark;
+      }
+    }
+  }
+  XDestroyImage(image);
+  return dark >= kMinTextPixels;
+}
+
+long ResidentKib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+  }
+  return -1;
+}
+
+std::optional<Sample> Measure(Display* display, const char* program) {
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("fork");
+    return std::nullopt;
+  }
+  if (pid == 0) {
+    execl(program, program, static_cast<char*>(nullptr));
+    std::perror("exec");
+    _exit(127);
+  }
+  std::optional<Sample> sample;
+  std::optional<Window> window;
+  while (Clock::now() - start < kGiveUpAfter) {
+    if (!window) {
+      window = FindViewableWindow(display, pid);
+    }
+    if (window && ButtonTextDrawn(display, *window)) {
+      const std::chrono::duration<double, std::milli> elapsed = Clock::now() - start;
+      sample = Sample{elapsed.count(), ResidentKib(pid)};
+      break;
+    }
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      std::fprintf(stderr, "%s exited before drawing its window\n", program);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  if (!sample) {
+    std::fprintf(stderr, "%s drew no text within %lld s\n", program,
+                 static_cast<long long>(kGiveUpAfter.count()));
+  }
+  return sample;
+}
+
+template <typename T>
+T Median(std::vector<T> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 3 || argc > 4) {
+    std::fprintf(stderr, "usage: startup_bench KAVONI FLOOR [PAIRS]\n");
+    return 2;
+  }
+  const char* kavoni = argv[1];
+  const char* floor = argv[2];
+  const int pairs = argc == 4 ? std::max(15, std::atoi(argv[3])) : 21;
+
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    std::fprintf(stderr, "startup_bench: no X display; run it under xvfb-run -a\n");
+    return 1;
+  }
+  XSetErrorHandler(IgnoreXErrors);
+
+  // One unmeasured pair first, so both start with the libraries already in the page cache.
+  Measure(display, kavoni);
+  Measure(display, floor);
+
+  std::vector<double> kavoni_ms, floor_ms;
+  std::vector<long> kavoni_kib, floor_kib;
+  std::printf("%4s  %12s %12s  %12s %12s\n", "pair", "kavoni ms", "floor ms", "kavoni KiB",
+              "floor KiB");
+  for (int pair = 0; pair < pairs; ++pair) {
+    // Alternate which goes first, so neither always follows the other.
+    const bool kavoni_first = pair % 2 == 0;
+    std::optional<Sample> a = Measure(display, kavoni_first ? kavoni : floor);
+    std::optional<Sample> b = Measure(display, kavoni_first ? floor : kavoni);
+    if (!a || !b) {
+      return 1;
+    }
+    const Sample& k = kavoni_first ? *a : *b;
+    const Sample& f = kavoni_first ? *b : *a;
+    kavoni_ms.push_back(k.milliseconds);
+    floor_ms.push_back(f.milliseconds);
+    kavoni_kib.push_back(k.rss_kib);
+    floor_kib.push_back(f.rss_kib);
+    std::printf("%4d  %12.1f %12.1f  %12ld %12ld\n", pair + 1, k.milliseconds, f.milliseconds,
+                k.rss_kib, f.rss_kib);
+  }
+  XCloseDisplay(display);
+
+  const double k_ms = Median(kavoni_ms), f_ms = Median(floor_ms);
+  const long k_kib = Median(kavoni_kib), f_kib = Median(floor_kib);
+  const double time_ratio = k_ms / f_ms;
+  const double memory_ratio = static_cast<double>(k_kib) / static_cast<double>(f_kib);
+  std::printf("\nmedian of %d pairs\n", pairs);
+  std::printf(
+      "  time to first drawn frame: kavoni %.1f ms, floor %.1f ms, ratio %.3f (target 1.10)\n",
+      k_ms, f_ms, time_ratio);
+  std::printf(
+      "  resident memory then:      kavoni %ld KiB, floor %ld KiB, ratio %.3f (target 1.05)\n",
+      k_kib, f_kib, memory_ratio);
+  std::printf("  %s\n",
+              time_ratio <= 1.10 && memory_ratio <= 1.05 ? "within target" : "OUTSIDE target");
+  return 0;
+}
