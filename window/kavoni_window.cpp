@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -47,6 +48,7 @@ QMessageBox::StandardButtons ToQt(MessageButtons buttons) {
 Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Kavoni"));
   setWindowTitle(QStringLiteral("Kavoni"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kavoni.ico")));
   setFixedSize(layout::ToPixels(layout::kClientArea).size());
   BuildControls();
   ChainTabOrder();

@@ -6,6 +6,8 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kavoni"));
   QApplication::setApplicationVersion(QStringLiteral(KAVONI_DISPLAY_VERSION));
+  // Lets desktops match the running window to its installed launcher and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(KAVONI_APP_ID));
 
   kavoni::Kavoni window;
   window.show();

@@ -7,6 +7,7 @@ KAVONI_PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libx11-dev fonts-dejavu-core
   libgtest-dev clang-format
   xvfb xauth xdotool x11-utils
+  desktop-file-utils appstream binutils-mingw-w64-x86-64 dpkg-dev file
 )
 
 kavoni_install_packages() {

@@ -81,5 +81,11 @@ TEST_F(LayoutTest, CellsHaveAccessibleNamesByRowAndColumn) {
   EXPECT_EQ(cell->role(), QAccessible::CheckBox);
 }
 
+TEST_F(LayoutTest, WindowShowsTheIconAtBothSizes) {
+  const QList<QSize> sizes = window_->windowIcon().availableSizes();
+  EXPECT_TRUE(sizes.contains(QSize(16, 16)));
+  EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+}
+
 }  // namespace
 }  // namespace kavoni::testing

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build folder and checks its contents and control fields.
+# usage: check_deb.sh BUILD_DIR APP_ID
+set -euo pipefail
+build=$1
+app_id=$2
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
+  { cat "$out/cpack.log" >&2; fail "cpack failed"; }
+deb=$(find "$out" -maxdepth 1 -name '*.deb' | head -n1)
+[[ -n $deb ]] || fail "cpack made no .deb"
+
+dpkg-deb -c "$deb" | awk '{print $6}' >"$out/files"
+for file in \
+  ./usr/bin/kavoni \
+  "./usr/share/applications/$app_id.desktop" \
+  "./usr/share/metainfo/$app_id.metainfo.xml" \
+  ./usr/share/icons/hicolor/16x16/apps/kavoni.png \
+  ./usr/share/icons/hicolor/32x32/apps/kavoni.png \
+  ./usr/share/icons/hicolor/48x48/apps/kavoni.png \
+  ./usr/share/icons/hicolor/scalable/apps/kavoni.svg; do
+  grep -qxF "$file" "$out/files" || fail "$file is not in the package"
+done
+if grep -E '^\./usr/(include|lib/.*\.a$)' "$out/files"; then
+  fail "the package carries development files"
+fi
+
+[[ $(dpkg-deb -f "$deb" Package) == kavoni ]] || fail "wrong package name"
+[[ $(dpkg-deb -f "$deb" Version) == 1.01 ]] || fail "wrong version: $(dpkg-deb -f "$deb" Version)"
+[[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "no maintainer"
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends == *libqt6widgets6* ]] || fail "Depends lacks Qt 6 Widgets: $depends"
+[[ $depends == *libqt6gui6* ]] || fail "Depends lacks Qt 6 Gui: $depends"
+[[ $depends == *qt6-qpa-plugins* ]] || fail "Depends lacks the platform plugins: $depends"
+echo "$(basename "$deb"): $(wc -l <"$out/files") entries; Depends: $depends"

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks what a desktop needs is there and valid.
+# usage: check_install.sh BUILD_DIR APP_ID
+set -euo pipefail
+build=$1
+app_id=$2
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for file in \
+  bin/kavoni \
+  "share/applications/$app_id.desktop" \
+  "share/metainfo/$app_id.metainfo.xml" \
+  share/icons/hicolor/16x16/apps/kavoni.png \
+  share/icons/hicolor/32x32/apps/kavoni.png \
+  share/icons/hicolor/48x48/apps/kavoni.png \
+  share/icons/hicolor/scalable/apps/kavoni.svg; do
+  [[ -f $prefix/$file ]] || { echo "FAIL: $file was not installed" >&2; exit 1; }
+done
+[[ -x $prefix/bin/kavoni ]] || { echo "FAIL: bin/kavoni is not executable" >&2; exit 1; }
+
+desktop-file-validate "$prefix/share/applications/$app_id.desktop"
+appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/$app_id.metainfo.xml"
+grep -q '<release version="1.01"' "$prefix/share/metainfo/$app_id.metainfo.xml" ||
+  { echo "FAIL: the AppStream record lacks release 1.01" >&2; exit 1; }
+grep -q '<screenshot type="default">' "$prefix/share/metainfo/$app_id.metainfo.xml" ||
+  { echo "FAIL: the AppStream record lacks the screenshot" >&2; exit 1; }
+echo "installed files present; launcher and AppStream record valid"
