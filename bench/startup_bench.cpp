@@ -27,8 +27,10 @@ using Clock = std::chrono::steady_clock;
 // The "Make Sprite" button's rectangle in both windows, in pixels; its caption is the text
 // whose arrival marks a drawn frame.
 constexpr int kButtonLeft = 0, kButtonTop = 184, kButtonWidth = 129, kButtonHeight = 105;
-// Caption glyphs are near-black; the button face and frame are light grey.
+// Caption glyphs are near-black on a light grey face. A window not yet drawn shows the X
+// server's black, so a drawn caption means a mostly light button with some dark pixels on it.
 constexpr int kDarkLuminance = 96;
+constexpr int kLightLuminance = 160;
 constexpr int kMinTextPixels = 40;
 constexpr auto kGiveUpAfter = std::chrono::seconds(20);
 
@@ -89,19 +91,23 @@ bool ButtonTextDrawn(Display* display, Window window) {
     return false;
   }
   int dark = 0;
+  int light = 0;
   for (int y = 0; y < kButtonHeight; ++y) {
     for (int x = 0; x < kButtonWidth; ++x) {
       const unsigned long pixel = XGetPixel(image, x, y);
       const int r = static_cast<int>((pixel >> 16) & 0xff);
       const int g = static_cast<int>((pixel >> 8) & 0xff);
       const int b = static_cast<int>(pixel & 0xff);
-      if ((r * 299 + g * 587 + b * 114) / 1000 < kDarkLuminance) {
+      const int luminance = (r * 299 + g * 587 + b * 114) / 1000;
+      if (luminance < kDarkLuminance) {
         ++dark;
+      } else if (luminance > kLightLuminance) {
+        ++light;
       }
     }
   }
   XDestroyImage(image);
-  return dark >= kMinTextPixels;
+  return dark >= kMinTextPixels && light * 2 >= kButtonWidth * kButtonHeight;
 }
 
 long ResidentKib(pid_t pid) {
