@@ -59,9 +59,9 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
 Kavoni::~Kavoni() = default;
 
 void Kavoni::BuildControls() {
-  label1_ = new QLabel(QStringLiteral("Sprite Name"), this);
-  label1_->setObjectName(QStringLiteral("Label1"));
-  label1_->setGeometry(layout::ToPixels(layout::kLabel1));
+  auto* label1 = new QLabel(QStringLiteral("Sprite Name"), this);
+  label1->setObjectName(QStringLiteral("Label1"));
+  label1->setGeometry(layout::ToPixels(layout::kLabel1));
 
   nme_ = new QLineEdit(this);
   nme_->setObjectName(QStringLiteral("nme"));

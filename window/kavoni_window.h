@@ -9,7 +9,6 @@
 
 class QCheckBox;
 class QFileDialog;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -38,7 +37,6 @@ class Kavoni final : public QWidget, public SpriteUi {
   void ChainTabOrder();
   QFileDialog* CreateSaveDialog();
 
-  QLabel* label1_ = nullptr;
   QLineEdit* nme_ = nullptr;
   std::array<QCheckBox*, kCellCount> check1_{};
   QPushButton* command1_ = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QRect>
 
+#include "sprite/rows.h"
+
 // The window's layout, kept in twips (1/1440 inch) as it was designed, and converted in one
 // place. Qt's device-independent pixels are 1/96 inch, so 15 twips make one; Qt's own scaling
 // takes care of HiDPI screens from there.
@@ -37,7 +39,8 @@ inline constexpr int kCellSize = 255;
 inline constexpr int kGridTop = 720;
 
 constexpr TwipsRect Check1(int index) {
-  return {kCellPitch * (index % 8), kGridTop + kCellPitch * (index / 8), kCellSize, kCellSize};
+  return {kCellPitch * (index % kSpriteSide), kGridTop + kCellPitch * (index / kSpriteSide),
+          kCellSize, kCellSize};
 }
 
 }  // namespace kavoni::layout

@@ -2,7 +2,9 @@
 
 namespace kavoni {
 
-QString SingleLineValidator::Flatten(const QString& text) {
+namespace {
+
+QString Flatten(const QString& text) {
   QString flat = text;
   // CR LF is one line break and so one space; a lone CR or LF is one too.
   flat.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -11,6 +13,8 @@ QString SingleLineValidator::Flatten(const QString& text) {
   return flat;
 }
 
+}  // namespace
+
 QValidator::State SingleLineValidator::validate(QString& input, int& position) const {
   if (input.contains(QLatin1Char('\r')) || input.contains(QLatin1Char('\n'))) {
     // Keep the cursor after the same character once any CR LF before it shrinks to one space.
@@ -18,10 +22,6 @@ QValidator::State SingleLineValidator::validate(QString& input, int& position) c
     input = Flatten(input);
   }
   return Acceptable;
-}
-
-void SingleLineValidator::fixup(QString& input) const {
-  input = Flatten(input);
 }
 
 }  // namespace kavoni

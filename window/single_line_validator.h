@@ -12,10 +12,8 @@ class SingleLineValidator final : public QValidator {
  public:
   using QValidator::QValidator;
 
+  // Always Acceptable once flattened, so QLineEdit never needs fixup().
   State validate(QString& input, int& position) const override;
-  void fixup(QString& input) const override;
-
-  static QString Flatten(const QString& text);
 };
 
 }  // namespace kavoni

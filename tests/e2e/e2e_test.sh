@@ -4,6 +4,7 @@
 #
 # usage: e2e_test.sh PATH_TO_KAVONI PATH_TO_CLOSE_WINDOW
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xdo.sh"
 
 kavoni=$1
 close_window=$2
@@ -23,39 +24,9 @@ fail() {
   exit 1
 }
 
-# Waits up to 10 s for a visible window whose title is exactly $1 and prints its id.
-wait_for_window() {
-  local id
-  for _ in $(seq 200); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true)
-    if [[ -n $id ]]; then
-      echo "$id"
-      return 0
-    fi
-    sleep 0.05
-  done
-  fail "no window titled '$1' appeared"
-}
-
-wait_until_gone() {
-  for _ in $(seq 200); do
-    if ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; then
-      return 0
-    fi
-    sleep 0.05
-  done
-  fail "the window titled '$1' did not close"
-}
-
-# Clicks the middle of grid cell $2 in window $1; the cells are 17 pixels square at a
-# 16-pixel pitch, starting 48 pixels down.
-click_cell() {
-  xdotool mousemove --window "$1" $((16 * ($2 % 8) + 8)) $((48 + 16 * ($2 / 8) + 8)) click 1
-}
-
-# Clicks the "Make Sprite" button, or the name box, of window $1.
-click_button() { xdotool mousemove --window "$1" 65 236 click 1; }
-click_name_box() { xdotool mousemove --window "$1" 65 33 click 1; }
+# Waits for the window titled exactly $1 and prints its id, or fails the test.
+wait_for_window() { xdo_wait_for_window "$1" || fail "no window titled '$1' appeared"; }
+wait_until_gone() { xdo_wait_until_gone "$1" || fail "the window titled '$1' did not close"; }
 
 # Types into the save dialog's file name box, replacing what is there, and presses Enter.
 save_as() {
@@ -90,13 +61,13 @@ xdotool windowfocus --sync "$window"
 xdotool key space
 # The middle 2 x 2 block by mouse; cell 9 clicked twice ends up clear.
 for cell in 27 28 35 36 9 9; do
-  click_cell "$window" "$cell"
+  xdo_click_cell "$window" "$cell"
 done
-click_name_box "$window"
+xdo_click_name_box "$window"
 xdotool type --delay 5 "ball"
 
 echo "== Saving to a new file"
-click_button "$window"
+xdo_click_button "$window"
 save_as "$work/out/ball"
 
 expected="$work/expected.txt"
@@ -118,7 +89,7 @@ cmp "$expected" "$work/out/ball.txt" || fail "ball.txt differs from the expected
 echo "ball.txt holds the expected 150 bytes"
 
 echo "== Saving into a folder that does not exist"
-click_button "$window"
+xdo_click_button "$window"
 save_as "$work/missing/sprite"
 error_box=$(wait_for_window Error)
 xdotool windowfocus --sync "$error_box"

@@ -15,20 +15,31 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+// The file name box inside Qt's own save dialog.
+QLineEdit* FileNameEdit(QWidget* dialog) {
+  return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+}
+
+// Presses Enter in the file name box; a dialog that stays open fails the test and is closed,
+// so the press that opened it can return.
+void PressEnterToSave(QDialog* dialog, QLineEdit* edit, const std::string& what) {
+  QTest::keyClick(edit, Qt::Key_Return);
+  if (dialog->isVisible()) {
+    ADD_FAILURE() << what;
+    dialog->reject();
+  }
+}
+
 // Enters a file name in the dialog's name box and presses Enter, as a user does. The text is
 // set rather than typed so that the path completer's popup does not take the Enter.
 ModalDriver::Step TypeFileName(const QString& name) {
   return [name](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr) << "expected the save dialog";
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QLineEdit* edit = FileNameEdit(dialog);
     ASSERT_NE(edit, nullptr);
     edit->setText(name);
-    QTest::keyClick(edit, Qt::Key_Return);
-    if (dialog->isVisible()) {
-      ADD_FAILURE() << "the dialog did not take " << name.toStdString();
-      dialog->reject();
-    }
+    PressEnterToSave(dialog, edit, "the dialog did not take " + name.toStdString());
   };
 }
 
@@ -136,15 +147,11 @@ TEST_F(SaveDialogTest, DialogReopensOnTheLastChosenFile) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->directory().absolutePath(), Q(dir_.path().string()));
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QLineEdit* edit = FileNameEdit(dialog);
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->text(), "first");
     // Enter alone saves to the same file again.
-    QTest::keyClick(edit, Qt::Key_Return);
-    if (dialog->isVisible()) {
-      ADD_FAILURE() << "Enter did not save";
-      dialog->reject();
-    }
+    PressEnterToSave(dialog, edit, "Enter did not save");
   });
   Press();
   const std::string bytes = ReadBytes(dir_ / "first.txt");
@@ -164,7 +171,7 @@ TEST_F(SaveDialogTest, CancellingWritesNothingShowsNothingAndKeepsTheLastChoice)
   EXPECT_FALSE(std::filesystem::exists(".txt")) << "nor write a bare .txt here";
 
   driver_.Then([](QWidget* modal) {
-    auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QLineEdit* edit = FileNameEdit(modal);
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->text(), "kept");
     qobject_cast<QDialog*>(modal)->reject();
