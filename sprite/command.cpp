@@ -51,7 +51,8 @@ void MakeSprite(SpriteUi& ui) noexcept {
       return;
     }
     // Appended even to a name that already ends in ".txt": users rely on typing a bare name.
-    const std::string path = ui.DialogFileName() + ".txt";
+    std::filesystem::path path = ui.DialogFileName();
+    path += ".txt";
 
     SpriteTextFile file(path);
     const std::string name = ui.NameText();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace kavoni {
@@ -17,7 +18,8 @@ struct MessageBoxRequest {
 // The same box in the classic message-box flag numbering: warning icon 48, OK-only button 0.
 int MessageBoxFlags(const MessageBoxRequest& box);
 
-// What the Make Sprite command needs from the window. Text is 8-bit, in the system's encoding.
+// What the Make Sprite command needs from the window. Text is 8-bit, in the system's encoding;
+// paths are the file system's own.
 // Any operation may throw; MakeSprite turns every exception into its one failure message.
 class SpriteUi {
  public:
@@ -30,8 +32,9 @@ class SpriteUi {
   // file, so that nothing is written under a name the user did not pick this time.
   virtual bool RunSaveDialog() = 0;
 
-  // The path the dialog holds: the user's latest choice.
-  virtual std::string DialogFileName() = 0;
+  // The path the dialog holds: the user's latest choice. A path, not text in the code page,
+  // so that any file name the file system takes can be saved to.
+  virtual std::filesystem::path DialogFileName() = 0;
 
   // The name box's text, unchanged.
   virtual std::string NameText() = 0;

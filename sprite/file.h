@@ -1,9 +1,11 @@
 #pragma once
 
-#include <fstream>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "sprite/native_file.h"
 
 namespace kavoni {
 
@@ -15,14 +17,21 @@ class SpriteFileError : public std::runtime_error {
 // The sprite text file, written line by line: every line ends in CR LF and its bytes go out
 // exactly as given, whatever the platform's own line ends are.
 //
-// Every step reports failure by throwing SpriteFileError. A failure that only shows when the
-// buffer reaches the disk (a full disk, say) surfaces from Close(), never as a silent success.
-// The destructor closes a file that Close() did not, so the file is released on every path;
-// lines written before a failure stay in the file.
+// A save replaces the file whole or not at all. The lines go to a temporary file beside the
+// target, which is synced to the disk and then renamed over the target in one step; on any
+// failure the temporary file is removed and the target is left as it was. A link is followed
+// and the file it points to is the one replaced. Where a rename would lose something (a file
+// with several hard links) or is not allowed (a folder the user may not create files in), the
+// file is written in place instead, and only once every line is known.
+//
+// Every step reports failure by throwing SpriteFileError, and a failure to reach the disk
+// surfaces from Close(), never as a silent success.
 class SpriteTextFile {
  public:
-  // Creates the file, or empties it if it exists. The path is used as given.
-  explicit SpriteTextFile(const std::string& path);
+  // Checks that the file at `path` may be written and prepares its replacement; nothing at
+  // `path` changes yet. Anything there that is not a regular file is refused at once.
+  explicit SpriteTextFile(const std::filesystem::path& path);
+  // Without a successful Close(), the target stays as it was and nothing is left behind.
   ~SpriteTextFile();
 
   SpriteTextFile(const SpriteTextFile&) = delete;
@@ -32,14 +41,23 @@ class SpriteTextFile {
   // line after it, so such text is refused instead of written.
   void WriteLine(std::string_view text);
 
-  // Flushes and closes; once closed, further writes fail.
+  // Puts the lines written so far in the target's place; once closed, further writes fail.
   void Close();
 
  private:
-  [[noreturn]] void Fail(std::string_view what) const;
+  void WriteInPlace(native::File& file) const;
+  void Discard() noexcept;
 
-  std::string path_;
-  std::ofstream out_;
+  // The file that is replaced: the path given, with any links followed.
+  std::filesystem::path target_;
+  // Where the new content waits for the rename; empty when the target is written in place.
+  std::filesystem::path temporary_;
+  // The temporary file, or the target itself when it is written in place.
+  native::File out_;
+  // The whole sprite is a few hundred bytes, so it is held here until Close(): a target
+  // written in place is then emptied only when everything that replaces it is known.
+  std::string content_;
+  bool open_ = true;
 };
 
 }  // namespace kavoni

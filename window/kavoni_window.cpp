@@ -138,7 +138,7 @@ bool Kavoni::RunSaveDialog() {
   return true;
 }
 
-std::string Kavoni::DialogFileName() {
+std::filesystem::path Kavoni::DialogFileName() {
   return QFile::encodeName(chosen_file_).toStdString();
 }
 

@@ -25,7 +25,7 @@ class Kavoni final : public QWidget, public SpriteUi {
 
   bool CellTicked(int index) override;
   bool RunSaveDialog() override;
-  std::string DialogFileName() override;
+  std::filesystem::path DialogFileName() override;
   std::string NameText() override;
   void ShowMessageBox(const MessageBoxRequest& box) override;
 

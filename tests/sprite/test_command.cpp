@@ -1,76 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <optional>
-#include <stdexcept>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "sprite/command.h"
 #include "sprite/rows.h"
+#include "sprite/scripted_ui.h"
+#include "support/folder_state.h"
 #include "support/temp_dir.h"
 
 namespace kavoni {
 namespace {
 
+using testing::FolderState;
 using testing::ReadBytes;
+using testing::ScriptedSpriteUi;
+using testing::Step;
 using testing::TempDir;
 using testing::WriteBytes;
-
-enum class Step { kCell, kDialog, kFileName, kName, kMessageBox };
-
-// A stand-in window: its answers are set by the test, it can be told to fail at any step, and
-// it records what the command asked of it, in order.
-class ScriptedSpriteUi : public SpriteUi {
- public:
-  SpriteGrid cells{};
-  std::string file_name;
-  std::string name;
-  bool user_chooses = true;
-  std::optional<Step> fail_at;
-  int failing_cell = 0;
-
-  std::vector<std::string> calls;
-  std::vector<MessageBoxRequest> shown;
-  // Whether the output file existed when the name was read; the name must come after opening.
-  std::optional<bool> file_existed_when_name_read;
-
-  bool CellTicked(int index) override {
-    calls.push_back("cell " + std::to_string(index));
-    if (fail_at == Step::kCell && index == failing_cell) {
-      throw std::runtime_error("cell unreadable");
-    }
-    return cells.at(static_cast<std::size_t>(index));
-  }
-  bool RunSaveDialog() override {
-    calls.push_back("dialog");
-    FailIf(Step::kDialog);
-    return user_chooses;
-  }
-  std::string DialogFileName() override {
-    calls.push_back("file name");
-    FailIf(Step::kFileName);
-    return file_name;
-  }
-  std::string NameText() override {
-    calls.push_back("name");
-    file_existed_when_name_read = std::filesystem::exists(file_name + ".txt");
-    FailIf(Step::kName);
-    return name;
-  }
-  void ShowMessageBox(const MessageBoxRequest& box) override {
-    calls.push_back("message");
-    shown.push_back(box);
-    FailIf(Step::kMessageBox);
-  }
-
- private:
-  void FailIf(Step step) const {
-    if (fail_at == step) {
-      throw std::runtime_error("scripted failure");
-    }
-  }
-};
 
 std::string Row(const char* digits) {
   return "   .db %" + std::string(digits) + "\r\n";
@@ -88,13 +37,13 @@ class MakeSpriteTest : public ::testing::Test {
  protected:
   MakeSpriteTest() { ui_.file_name = dir_ / "sprite"; }
 
-  std::string Output() const { return ReadBytes(ui_.file_name + ".txt"); }
-
-  void ExpectFailureShownOnce() const {
-    ASSERT_EQ(ui_.shown.size(), 1u);
-    EXPECT_EQ(ui_.shown[0].title, "Error");
-    EXPECT_EQ(ui_.shown[0].prompt, FailureMessage().prompt);
+  std::filesystem::path OutputPath() const {
+    std::filesystem::path path = ui_.file_name;
+    return path += ".txt";
   }
+  std::string Output() const { return ReadBytes(OutputPath()); }
+
+  void ExpectFailureShownOnce() const { EXPECT_TRUE(ui_.ShowedTheFailureOnce()); }
 
   TempDir dir_;
   ScriptedSpriteUi ui_;
@@ -143,7 +92,7 @@ TEST_F(MakeSpriteTest, StepsRunInOrderGridThenDialogThenFileThenName) {
   EXPECT_EQ(ui_.calls[64], "dialog");
   EXPECT_EQ(ui_.calls[65], "file name");
   EXPECT_EQ(ui_.calls[66], "name");
-  EXPECT_EQ(ui_.file_existed_when_name_read, true) << "the name is read after the file is opened";
+  EXPECT_EQ(ui_.output_opened_when_name_read, true) << "the name is read after the file is opened";
 }
 
 TEST_F(MakeSpriteTest, TxtIsAppendedEvenWhenAlreadyThere) {
@@ -178,17 +127,18 @@ TEST_F(MakeSpriteTest, DismissedDialogWritesNothingAndSaysNothing) {
 }
 
 TEST_F(MakeSpriteTest, DismissedDialogLeavesTheLastSavedFileAlone) {
-  WriteBytes(ui_.file_name + ".txt", "saved earlier");
+  WriteBytes(OutputPath(), "saved earlier");
   ui_.user_chooses = false;
   MakeSprite(ui_);
   EXPECT_EQ(Output(), "saved earlier");
 }
 
-TEST_F(MakeSpriteTest, NameWithLineBreakFailsInsteadOfCorruptingTheFile) {
+TEST_F(MakeSpriteTest, NameWithLineBreakFailsAndLeavesTheOldFile) {
+  WriteBytes(OutputPath(), "saved earlier");
   ui_.name = "two\nlines";
   MakeSprite(ui_);
   ExpectFailureShownOnce();
-  EXPECT_EQ(Output(), "") << "no line of a split name reaches the file";
+  EXPECT_EQ(Output(), "saved earlier") << "no line of a split name reaches the file";
 }
 
 // A failure at each step, before and after the file is opened.
@@ -221,12 +171,14 @@ TEST_F(MakeSpriteTest, FailingFileNameWritesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
 
-TEST_F(MakeSpriteTest, FailingNameLeavesTheOpenedFileEmpty) {
-  WriteBytes(ui_.file_name + ".txt", "old content");
+TEST_F(MakeSpriteTest, FailingNameLeavesTheOldFileAsItWas) {
+  WriteBytes(OutputPath(), "old content");
   ui_.fail_at = Step::kName;
   MakeSprite(ui_);
   ExpectFailureShownOnce();
-  EXPECT_EQ(Output(), "") << "opening emptied it; nothing further was written";
+  EXPECT_EQ(Output(), "old content");
+  EXPECT_EQ(FolderState::Of(dir_.path()).Names(), std::vector<std::string>{"sprite.txt"})
+      << "the prepared replacement is gone";
 }
 
 TEST_F(MakeSpriteTest, UnwritablePathShowsTheBoxAndCreatesNothing) {
@@ -236,12 +188,6 @@ TEST_F(MakeSpriteTest, UnwritablePathShowsTheBoxAndCreatesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
 
-TEST_F(MakeSpriteTest, FullDiskIsReportedNotSilentlyLost) {
-  std::filesystem::create_symlink("/dev/full", ui_.file_name + ".txt");
-  MakeSprite(ui_);
-  ExpectFailureShownOnce();
-}
-
 TEST_F(MakeSpriteTest, FailingMessageBoxDoesNotEscape) {
   ui_.file_name = dir_ / "missing-folder/sprite";
   ui_.fail_at = Step::kMessageBox;
@@ -249,34 +195,36 @@ TEST_F(MakeSpriteTest, FailingMessageBoxDoesNotEscape) {
   EXPECT_EQ(ui_.shown.size(), 1u);
 }
 
+// -1 where the system has no /proc/self/fd to count them in.
 int OpenDescriptorCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    ++count;
-  }
-  return count;
+  std::error_code error;
+  std::filesystem::directory_iterator fds("/proc/self/fd", error);
+  return error ? -1 : static_cast<int>(std::distance(fds, {}));
 }
 
-TEST_F(MakeSpriteTest, ThousandFailingRunsLeakNoFileDescriptors) {
-  if (!std::filesystem::exists("/proc/self/fd")) {
-    GTEST_SKIP() << "no /proc/self/fd to count descriptors";
-  }
-  std::filesystem::create_symlink("/dev/full", dir_ / "full.txt");
-  ScriptedSpriteUi after_open;  // fails once the file is open
-  after_open.file_name = dir_ / "sprite";
-  after_open.fail_at = Step::kName;
-  ScriptedSpriteUi at_flush;  // fails only when the bytes reach the device
-  at_flush.file_name = dir_ / "full";
-  ScriptedSpriteUi at_open;
-  at_open.file_name = dir_ / "missing-folder/sprite";
+// Each way a save can fail, a thousand times over: no temporary file may pile up, no file
+// handle may stay open, and the sprite saved before must come through untouched.
+TEST_F(MakeSpriteTest, ThousandFailedSavesLeaveNoFileAndNoOpenHandle) {
+  WriteBytes(OutputPath(), "kept");
+  std::vector<ScriptedSpriteUi> failures(3);
+  failures[0].file_name = ui_.file_name;
+  failures[0].fail_at = Step::kName;  // once the output is open
+  failures[1].file_name = ui_.file_name;
+  failures[1].name = "two\nlines";                         // a line that the file refuses
+  failures[2].file_name = dir_ / "missing-folder/sprite";  // at the open
+  const FolderState before = FolderState::Of(dir_.path());
+  const int descriptors = OpenDescriptorCount();
 
-  const int before = OpenDescriptorCount();
   for (int run = 0; run < 1000; ++run) {
-    ScriptedSpriteUi& ui = run % 3 == 0 ? after_open : run % 3 == 1 ? at_flush : at_open;
-    MakeSprite(ui);
+    MakeSprite(failures[static_cast<std::size_t>(run) % failures.size()]);
   }
-  EXPECT_EQ(OpenDescriptorCount(), before);
-  EXPECT_EQ(after_open.shown.size() + at_flush.shown.size() + at_open.shown.size(), 1000u);
+  EXPECT_EQ(FolderState::Of(dir_.path()), before);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  std::size_t shown = 0;
+  for (const ScriptedSpriteUi& ui : failures) {
+    shown += ui.shown.size();
+  }
+  EXPECT_EQ(shown, 1000u);
 }
 
 }  // namespace

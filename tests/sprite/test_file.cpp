@@ -1,20 +1,22 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "sprite/file.h"
+#include "support/folder_state.h"
 #include "support/temp_dir.h"
 
 namespace kavoni {
 namespace {
 
+using testing::FolderState;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
 
-void WriteSprite(const std::string& path, const std::string& name) {
+void WriteSprite(const std::filesystem::path& path, const std::string& name) {
   SpriteTextFile file(path);
   file.WriteLine(name);
   for (int row = 0; row < 8; ++row) {
@@ -25,7 +27,7 @@ void WriteSprite(const std::string& path, const std::string& name) {
 
 TEST(SpriteTextFileBytes, NameLineThenRowsEachEndingInCrLf) {
   TempDir dir;
-  const std::string path = dir / "ball.txt";
+  const auto path = dir / "ball.txt";
   SpriteTextFile file(path);
   file.WriteLine("ball");
   file.WriteLine("   .db %00011000");
@@ -36,7 +38,7 @@ TEST(SpriteTextFileBytes, NameLineThenRowsEachEndingInCrLf) {
 TEST(SpriteTextFileBytes, LengthIsNameLengthPlus146) {
   TempDir dir;
   for (const std::string name : {"", "ball", "a much longer sprite name"}) {
-    const std::string path = dir / "sprite.txt";
+    const auto path = dir / "sprite.txt";
     WriteSprite(path, name);
     const std::string bytes = ReadBytes(path);
     EXPECT_EQ(bytes.size(), name.size() + 146) << "name '" << name << "'";
@@ -47,7 +49,7 @@ TEST(SpriteTextFileBytes, LengthIsNameLengthPlus146) {
 
 TEST(SpriteTextFileBytes, EmptyNameGivesEmptyFirstLine) {
   TempDir dir;
-  const std::string path = dir / "empty.txt";
+  const auto path = dir / "empty.txt";
   WriteSprite(path, "");
   const std::string bytes = ReadBytes(path);
   ASSERT_GE(bytes.size(), 2u);
@@ -56,7 +58,7 @@ TEST(SpriteTextFileBytes, EmptyNameGivesEmptyFirstLine) {
 
 TEST(SpriteTextFileBytes, EveryLineEndIsCrLfAndNoBareLfOrCr) {
   TempDir dir;
-  const std::string path = dir / "sprite.txt";
+  const auto path = dir / "sprite.txt";
   WriteSprite(path, "  spaced name  ");
   const std::string bytes = ReadBytes(path);
   int line_ends = 0;
@@ -76,43 +78,70 @@ TEST(SpriteTextFileBytes, EveryLineEndIsCrLfAndNoBareLfOrCr) {
 
 TEST(SpriteTextFileBytes, HighBytesAreWrittenUnchanged) {
   TempDir dir;
-  const std::string path = dir / "sprite.txt";
+  const auto path = dir / "sprite.txt";
   const std::string name = "caf\xc3\xa9\xff";
   WriteSprite(path, name);
   EXPECT_EQ(ReadBytes(path).substr(0, name.size() + 2), name + "\r\n");
 }
 
-TEST(SpriteTextFileBytes, LongerExistingFileIsReplacedWhole) {
+TEST(SpriteTextFileReplace, LongerExistingFileIsReplacedWholeAndNothingIsLeftBeside) {
   TempDir dir;
-  const std::string path = dir / "old.txt";
+  const auto path = dir / "old.txt";
   WriteBytes(path, std::string(10000, 'x'));
   WriteSprite(path, "ab");
   const std::string bytes = ReadBytes(path);
   EXPECT_EQ(bytes.size(), 148u);
   EXPECT_EQ(bytes.find('x'), std::string::npos);
+  EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"old.txt"});
 }
 
-TEST(SpriteTextFileLineBreaks, NameWithLineBreakIsRefusedAndNothingIsWritten) {
+TEST(SpriteTextFileReplace, LeftoverOfAnEarlierFailedSaveIsCleared) {
   TempDir dir;
-  for (const std::string name : {"a\nb", "a\rb", "a\r\nb", "\n"}) {
-    const std::string path = dir / "sprite.txt";
-    SpriteTextFile file(path);
-    EXPECT_THROW(file.WriteLine(name), SpriteFileError);
-    file.Close();
-    EXPECT_EQ(ReadBytes(path), "");
-  }
+  WriteBytes(dir / ".ball.txt.kavoni-save.tmp", "left by a save that could not clean up");
+  WriteSprite(dir / "ball.txt", "ball");
+  EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"ball.txt"});
 }
 
-TEST(SpriteTextFileLifecycle, LinesWrittenBeforeAFailureStayInTheFile) {
+TEST(SpriteTextFileReplace, NothingChangesUntilClose) {
   TempDir dir;
-  const std::string path = dir / "partial.txt";
-  {
-    SpriteTextFile file(path);
-    file.WriteLine("kept");
-    EXPECT_THROW(file.WriteLine("broken\n"), SpriteFileError);
-    // Going out of scope without Close(): the destructor must still release the lines.
+  const auto path = dir / "ball.txt";
+  WriteBytes(path, "saved earlier");
+  SpriteTextFile file(path);
+  file.WriteLine("ball");
+  EXPECT_EQ(ReadBytes(path), "saved earlier");
+  file.Close();
+  EXPECT_EQ(ReadBytes(path), "ball\r\n");
+}
+
+// However a save is abandoned before Close(), the file saved earlier comes through whole and
+// the folder holds nothing new.
+TEST(SpriteTextFileAbandoned, LeavesTheOldFileAndNoTemporary) {
+  const struct {
+    const char* what;
+    std::function<void(SpriteTextFile&)> abandon;
+  } cases[] = {
+      {"a refused line",
+       [](SpriteTextFile& file) {
+         file.WriteLine("kept");
+         EXPECT_THROW(file.WriteLine("broken\n"), SpriteFileError);
+       }},
+      {"a refused lone CR",
+       [](SpriteTextFile& file) { EXPECT_THROW(file.WriteLine("a\rb"), SpriteFileError); }},
+      {"dropped after some lines", [](SpriteTextFile& file) { file.WriteLine("kept"); }},
+      {"dropped at once", [](SpriteTextFile&) {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const auto path = dir / "sprite.txt";
+    WriteBytes(path, "saved earlier");
+    const FolderState before = FolderState::Of(dir.path());
+    {
+      SpriteTextFile file(path);
+      c.abandon(file);
+    }
+    EXPECT_EQ(FolderState::Of(dir.path()), before);
   }
-  EXPECT_EQ(ReadBytes(path), "kept\r\n");
 }
 
 TEST(SpriteTextFileLifecycle, WriteOrCloseAfterCloseFails) {
@@ -123,48 +152,34 @@ TEST(SpriteTextFileLifecycle, WriteOrCloseAfterCloseFails) {
   EXPECT_THROW(file.Close(), SpriteFileError);
 }
 
-// These failures must hold even for root, which ignores permission bits, so each one uses a
-// path that no user can write.
-class SpriteTextFileOpenFailure : public ::testing::Test {
- protected:
-  TempDir dir_;
-};
-
-TEST_F(SpriteTextFileOpenFailure, MissingFolder) {
-  EXPECT_THROW(SpriteTextFile(dir_ / "no-such-folder/sprite.txt"), SpriteFileError);
-  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "no-such-folder"));
-}
-
-TEST_F(SpriteTextFileOpenFailure, PathIsAnExistingFolder) {
-  std::filesystem::create_directory(dir_.path() / "folder.txt");
-  EXPECT_THROW(SpriteTextFile(dir_ / "folder.txt"), SpriteFileError);
-  EXPECT_TRUE(std::filesystem::is_directory(dir_.path() / "folder.txt"));
-}
-
-TEST_F(SpriteTextFileOpenFailure, ParentIsARegularFile) {
-  WriteBytes(dir_.path() / "plain", "content");
-  EXPECT_THROW(SpriteTextFile(dir_ / "plain/sprite.txt"), SpriteFileError);
-  EXPECT_EQ(ReadBytes(dir_.path() / "plain"), "content");
-}
-
-TEST_F(SpriteTextFileOpenFailure, FileNameLongerThanTheFileSystemAllows) {
-  const long name_max = pathconf(dir_.path().c_str(), _PC_NAME_MAX);
-  ASSERT_GT(name_max, 0);
-  const std::string name(static_cast<std::size_t>(name_max) + 1, 'n');
-  EXPECT_THROW(SpriteTextFile(dir_ / name), SpriteFileError);
-}
-
-TEST(SpriteTextFileFlushFailure, FullDiskShowsAtCloseNotAsSuccess) {
-  if (!std::filesystem::exists("/dev/full")) {
-    GTEST_SKIP() << "no /dev/full on this system";
+// Paths that no user can write, root included; each must fail at the open and create nothing.
+TEST(SpriteTextFileOpenFailure, RefusedAtOnceAndNothingIsCreated) {
+  const struct {
+    const char* what;
+    std::function<std::filesystem::path(const TempDir&)> make;
+  } cases[] = {
+      {"a missing folder", [](const TempDir& dir) { return dir / "no-such-folder/sprite.txt"; }},
+      {"a folder at the path",
+       [](const TempDir& dir) {
+         std::filesystem::create_directory(dir / "folder.txt");
+         return dir / "folder.txt";
+       }},
+      {"a file as the folder",
+       [](const TempDir& dir) {
+         WriteBytes(dir / "plain", "content");
+         return dir / "plain/sprite.txt";
+       }},
+      {"a name longer than any file system takes",
+       [](const TempDir& dir) { return dir / std::string(300, 'n'); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::filesystem::path path = c.make(dir);
+    const FolderState before = FolderState::Of(dir.path());
+    EXPECT_THROW(SpriteTextFile{path}, SpriteFileError);
+    EXPECT_EQ(FolderState::Of(dir.path()), before);
   }
-  TempDir dir;
-  const std::string path = dir / "full.txt";
-  std::filesystem::create_symlink("/dev/full", path);
-  SpriteTextFile file(path);
-  // The line fits in the stream's buffer, so the disk's refusal can only show at the flush.
-  EXPECT_NO_THROW(file.WriteLine("sprite"));
-  EXPECT_THROW(file.Close(), SpriteFileError);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 namespace kavoni::testing {
 namespace {
 
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
+QString Q(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
 }
 
 // The file name box inside Qt's own save dialog.
@@ -93,7 +93,7 @@ TEST_F(SaveDialogTest, DialogIsSetUpForSavingTxtFromTheDesktop) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->objectName(), "CD");
     EXPECT_EQ(dialog->windowTitle(), "Save Sprite");
-    EXPECT_EQ(dialog->directory().absolutePath(), Q((dir_.path() / "Desktop").string()));
+    EXPECT_EQ(dialog->directory().absolutePath(), Q(dir_ / "Desktop"));
     EXPECT_EQ(dialog->nameFilters(), QStringList{"*.txt"});
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
@@ -113,7 +113,7 @@ TEST_F(SaveDialogTest, WithoutADesktopFolderTheDialogStartsAtHome) {
   driver_.Then([this](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->directory().absolutePath(), Q(dir_.path().string()));
+    EXPECT_EQ(dialog->directory().absolutePath(), Q(dir_.path()));
     dialog->reject();
   });
   Press();
@@ -146,7 +146,7 @@ TEST_F(SaveDialogTest, DialogReopensOnTheLastChosenFile) {
   driver_.Then([this](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->directory().absolutePath(), Q(dir_.path().string()));
+    EXPECT_EQ(dialog->directory().absolutePath(), Q(dir_.path()));
     QLineEdit* edit = FileNameEdit(dialog);
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->text(), "first");

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sprite/command.h"
+#include "sprite/rows.h"
+
+namespace kavoni::testing {
+
+enum class Step { kCell, kDialog, kFileName, kName, kMessageBox };
+
+// A stand-in window: its answers are set by the test, it can be told to fail at any step, and
+// it records what the command asked of it, in order.
+class ScriptedSpriteUi : public SpriteUi {
+ public:
+  SpriteGrid cells{};
+  std::filesystem::path file_name;
+  std::string name;
+  bool user_chooses = true;
+  std::optional<Step> fail_at;
+  int failing_cell = 0;
+
+  std::vector<std::string> calls;
+  std::vector<MessageBoxRequest> shown;
+  // Whether the output's folder held anything when the name was read: opening the output
+  // creates its temporary file there, and the name must be read after opening.
+  std::optional<bool> output_opened_when_name_read;
+
+  bool CellTicked(int index) override {
+    calls.push_back("cell " + std::to_string(index));
+    if (fail_at == Step::kCell && index == failing_cell) {
+      throw std::runtime_error("cell unreadable");
+    }
+    return cells.at(static_cast<std::size_t>(index));
+  }
+  bool RunSaveDialog() override {
+    calls.push_back("dialog");
+    FailIf(Step::kDialog);
+    return user_chooses;
+  }
+  std::filesystem::path DialogFileName() override {
+    calls.push_back("file name");
+    FailIf(Step::kFileName);
+    return file_name;
+  }
+  std::string NameText() override {
+    calls.push_back("name");
+    std::error_code error;
+    output_opened_when_name_read = !std::filesystem::is_empty(file_name.parent_path(), error);
+    FailIf(Step::kName);
+    return name;
+  }
+  void ShowMessageBox(const MessageBoxRequest& box) override {
+    calls.push_back("message");
+    shown.push_back(box);
+    FailIf(Step::kMessageBox);
+  }
+
+  // Whether the one failure message, and nothing else, was shown.
+  bool ShowedTheFailureOnce() const {
+    return shown.size() == 1 && shown[0].title == "Error" &&
+           shown[0].prompt == FailureMessage().prompt;
+  }
+
+ private:
+  void FailIf(Step step) const {
+    if (fail_at == step) {
+      throw std::runtime_error("scripted failure");
+    }
+  }
+};
+
+}  // namespace kavoni::testing

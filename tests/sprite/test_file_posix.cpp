@@ -1,0 +1,411 @@
+// Saving against real POSIX file systems: what a replaced file keeps, and how a save that fails
+// on a FIFO, a full disk, a size limit or a permission leaves everything as it was.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sprite/command.h"
+#include "sprite/file.h"
+#include "sprite/scripted_ui.h"
+#include "support/folder_state.h"
+#include "support/temp_dir.h"
+
+namespace kavoni {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FolderState;
+using testing::ReadBytes;
+using testing::ScriptedSpriteUi;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// Debian's "nobody" and "nogroup".
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+constexpr auto kSaveTimeout = std::chrono::seconds(10);
+
+bool IsRoot() {
+  return geteuid() == 0;
+}
+
+struct stat Stat(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path << ": " << std::strerror(errno);
+  return info;
+}
+
+// The bytes MakeSprite writes for the name "ball" on a clear grid.
+std::string BallSprite() {
+  std::string bytes = "ball\r\n";
+  for (int row = 0; row < 8; ++row) {
+    bytes += "   .db %00000000\r\n";
+  }
+  return bytes;
+}
+
+void WriteSprite(const fs::path& path) {
+  SpriteTextFile file(path);
+  file.WriteLine("ball");
+  for (int row = 0; row < 8; ++row) {
+    file.WriteLine("   .db %00000000");
+  }
+  file.Close();
+}
+
+struct ChildOptions {
+  // Runs as "nobody" when the tests run as root, since root may write any file.
+  bool unprivileged = false;
+  // A file size limit that the kernel enforces, in bytes.
+  std::optional<rlim_t> file_size_limit;
+};
+
+ChildOptions AsOrdinaryUser() {
+  ChildOptions options;
+  options.unprivileged = true;
+  return options;
+}
+
+ChildOptions WithFileSizeLimit(rlim_t bytes) {
+  ChildOptions options;
+  options.file_size_limit = bytes;
+  return options;
+}
+
+enum class Outcome { kFailureShown, kSavedSilently, kSomethingElse, kSetUpFailed, kHung };
+
+const char* Describe(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kFailureShown:
+      return "the failure box, once";
+    case Outcome::kSavedSilently:
+      return "a silent save";
+    case Outcome::kSomethingElse:
+      return "some other boxes";
+    case Outcome::kSetUpFailed:
+      return "a child that could not set itself up";
+    case Outcome::kHung:
+      return "a save that hung";
+  }
+  return "?";
+}
+
+// Presses "Make Sprite" for the name "ball" and the file `stem`.txt in a child process, so a
+// save may meet limits and identities that the test process keeps out of, and so a hang ends
+// in a failed test rather than a stalled run.
+Outcome SaveInChild(const fs::path& stem, const ChildOptions& options) {
+  const pid_t pid = fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "fork: " << std::strerror(errno);
+    return Outcome::kSetUpFailed;
+  }
+  if (pid == 0) {
+    if (options.file_size_limit) {
+      // Without this the kernel kills the process instead of failing the write.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        _exit(static_cast<int>(Outcome::kSetUpFailed));
+      }
+    }
+    if (options.unprivileged && IsRoot() &&
+        (setgroups(0, nullptr) != 0 || setgid(kNogroup) != 0 || setuid(kNobody) != 0)) {
+      _exit(static_cast<int>(Outcome::kSetUpFailed));
+    }
+    ScriptedSpriteUi ui;
+    ui.file_name = stem;
+    ui.name = "ball";
+    MakeSprite(ui);
+    _exit(static_cast<int>(ui.ShowedTheFailureOnce() ? Outcome::kFailureShown
+                           : ui.shown.empty()        ? Outcome::kSavedSilently
+                                                     : Outcome::kSomethingElse));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kSaveTimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      return WIFEXITED(status) ? static_cast<Outcome>(WEXITSTATUS(status))
+                               : Outcome::kSomethingElse;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return Outcome::kHung;
+}
+
+// The save must show the one failure message and leave the folder exactly as it was: the
+// target's bytes and mode, and no temporary file beside it.
+void ExpectSaveFailsAndChangesNothing(const fs::path& stem, const ChildOptions& options = {}) {
+  const FolderState before = FolderState::Of(stem.parent_path());
+  const Outcome outcome = SaveInChild(stem, options);
+  EXPECT_EQ(outcome, Outcome::kFailureShown) << "got " << Describe(outcome);
+  EXPECT_EQ(FolderState::Of(stem.parent_path()), before);
+}
+
+void MakeSocket(const fs::path& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.native().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, path.c_str());
+  EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+}
+
+// A file that is there but may not be written, in a folder where anyone may create files:
+// a rename would get round the file's own permission, so none may happen.
+void MakeReadOnlySprite(const fs::path& dir) {
+  fs::permissions(dir, fs::perms::all);
+  WriteBytes(dir / "sprite.txt", BallSprite());
+  fs::permissions(dir / "sprite.txt", fs::perms(0444));
+  if (IsRoot()) {
+    ASSERT_EQ(chown((dir / "sprite.txt").c_str(), kNobody, kNogroup), 0);
+  }
+}
+
+TEST(FailedSave, ChangesNothingAndShowsTheOneMessage) {
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& dir)> arrange;
+    ChildOptions options;
+  } cases[] = {
+      {"a FIFO, which would block the open",
+       [](const fs::path& dir) { ASSERT_EQ(mkfifo((dir / "sprite.txt").c_str(), 0644), 0); },
+       {}},
+      {"a link to a FIFO",
+       [](const fs::path& dir) {
+         ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+         fs::create_symlink("fifo", dir / "sprite.txt");
+       },
+       {}},
+      {"a socket", [](const fs::path& dir) { MakeSocket(dir / "sprite.txt"); }, {}},
+      {"a link to a device that takes nothing",
+       [](const fs::path& dir) { fs::create_symlink("/dev/full", dir / "sprite.txt"); },
+       {}},
+      {"a link to a device that takes everything",
+       [](const fs::path& dir) { fs::create_symlink("/dev/null", dir / "sprite.txt"); },
+       {}},
+      {"a read-only file, as an ordinary user", MakeReadOnlySprite, AsOrdinaryUser()},
+      {"a new file in a read-only folder, as an ordinary user",
+       [](const fs::path& dir) { fs::permissions(dir, fs::perms(0555)); }, AsOrdinaryUser()},
+      {"a new file past the size limit", [](const fs::path&) {}, WithFileSizeLimit(100)},
+      {"a saved sprite, with the new one past the size limit",
+       [](const fs::path& dir) { WriteBytes(dir / "sprite.txt", "saved earlier"); },
+       WithFileSizeLimit(100)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    c.arrange(dir.path());
+    ExpectSaveFailsAndChangesNothing(dir / "sprite", c.options);
+    fs::permissions(dir.path(), fs::perms::owner_all);
+  }
+}
+
+// A real full disk: a small tmpfs, mounted for the test, with every block taken.
+class FullDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!IsRoot()) {
+      GTEST_SKIP() << "mounting a small file system needs root; the full-disk cases did not run";
+    }
+    fs::create_directory(disk_);
+    if (mount("kavoni-test", disk_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      GTEST_SKIP() << "could not mount a tmpfs (" << std::strerror(errno)
+                   << "); the full-disk cases did not run";
+    }
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) {
+      umount2(disk_.c_str(), MNT_DETACH);
+    }
+  }
+
+  void Fill() const {
+    const int fd = open((disk_ / "filler").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    while (write(fd, "f", 1) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    close(fd);
+  }
+
+  TempDir dir_;
+  fs::path disk_ = dir_ / "disk";
+  bool mounted_ = false;
+};
+
+TEST_F(FullDisk, NewSpriteLeavesNoFile) {
+  Fill();
+  ExpectSaveFailsAndChangesNothing(disk_ / "new");
+}
+
+TEST_F(FullDisk, SavedSpriteComesThroughWhole) {
+  WriteSprite(disk_ / "keep.txt");
+  Fill();
+  ExpectSaveFailsAndChangesNothing(disk_ / "keep");
+}
+
+// What belongs to a replaced file stays with it.
+TEST(Replace, KeepsThePermissionBits) {
+  for (const unsigned mode : {0600u, 0640u, 0751u}) {
+    SCOPED_TRACE(mode);
+    TempDir dir;
+    WriteBytes(dir / "ball.txt", "saved earlier");
+    fs::permissions(dir / "ball.txt", fs::perms(mode));
+    WriteSprite(dir / "ball.txt");
+    EXPECT_EQ(Stat(dir / "ball.txt").st_mode & 07777, mode);
+    EXPECT_EQ(ReadBytes(dir / "ball.txt"), BallSprite());
+  }
+}
+
+TEST(Replace, NewFileGetsTheModeTheUmaskGives) {
+  TempDir dir;
+  const mode_t old = umask(027);
+  WriteSprite(dir / "ball.txt");
+  umask(old);
+  EXPECT_EQ(Stat(dir / "ball.txt").st_mode & 07777, 0640u);
+}
+
+TEST(Replace, KeepsOwnerAndGroupWhereAllowed) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "only root may give a file to another user";
+  }
+  TempDir dir;
+  WriteBytes(dir / "ball.txt", "saved earlier");
+  ASSERT_EQ(chown((dir / "ball.txt").c_str(), kNobody, kNogroup), 0);
+  WriteSprite(dir / "ball.txt");
+  EXPECT_EQ(Stat(dir / "ball.txt").st_uid, kNobody);
+  EXPECT_EQ(Stat(dir / "ball.txt").st_gid, kNogroup);
+}
+
+TEST(Replace, LinkStaysALinkAndItsTargetIsReplaced) {
+  struct Link {
+    const char* name;
+    const char* points_to;
+  };
+  const struct {
+    const char* what;
+    std::vector<Link> links;  // made in this order; the last one is the name saved to
+    const char* target;       // the file that must receive the sprite
+    bool target_exists;
+  } cases[] = {
+      {"relative", {{"ball.txt", "art/real.txt"}}, "art/real.txt", true},
+      {"into the parent", {{"art/ball.txt", "../real.txt"}}, "real.txt", true},
+      {"a chain of two", {{"hop.txt", "real.txt"}, {"ball.txt", "hop.txt"}}, "real.txt", true},
+      {"dangling", {{"ball.txt", "art/new.txt"}}, "art/new.txt", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    fs::create_directory(dir / "art");
+    if (c.target_exists) {
+      WriteBytes(dir / c.target, "saved earlier");
+    }
+    for (const Link& link : c.links) {
+      fs::create_symlink(link.points_to, dir / link.name);
+    }
+    WriteSprite(dir / c.links.back().name);
+    for (const Link& link : c.links) {
+      EXPECT_EQ(fs::read_symlink(dir / link.name), link.points_to) << "the link was replaced";
+    }
+    EXPECT_EQ(ReadBytes(dir / c.target), BallSprite());
+    for (const fs::path& folder : {dir.path(), dir / "art"}) {
+      for (const std::string& name : FolderState::Of(folder).Names()) {
+        EXPECT_EQ(name.find("kavoni-save"), std::string::npos) << "left behind: " << name;
+      }
+    }
+  }
+}
+
+TEST(Replace, AbsoluteLinkIsFollowed) {
+  TempDir dir;
+  WriteBytes(dir / "real.txt", "saved earlier");
+  fs::create_symlink(dir / "real.txt", dir / "ball.txt");
+  WriteSprite(dir / "ball.txt");
+  EXPECT_TRUE(fs::is_symlink(dir / "ball.txt"));
+  EXPECT_EQ(ReadBytes(dir / "real.txt"), BallSprite());
+}
+
+TEST(Replace, FileWithSeveralNamesIsWrittenInPlaceForAllOfThem) {
+  TempDir dir;
+  WriteBytes(dir / "ball.txt", "saved earlier");
+  fs::create_hard_link(dir / "ball.txt", dir / "also.txt");
+  const ino_t inode = Stat(dir / "ball.txt").st_ino;
+  WriteSprite(dir / "ball.txt");
+  EXPECT_EQ(Stat(dir / "ball.txt").st_ino, inode);
+  EXPECT_EQ(ReadBytes(dir / "also.txt"), BallSprite());
+  EXPECT_EQ(FolderState::Of(dir.path()).Names(),
+            (std::vector<std::string>{"also.txt", "ball.txt"}));
+}
+
+TEST(Replace, NameAtTheFileSystemsLimitStillSaves) {
+  TempDir dir;
+  const long name_max = pathconf(dir.path().c_str(), _PC_NAME_MAX);
+  ASSERT_GT(name_max, 4);
+  const std::string name = std::string(static_cast<std::size_t>(name_max) - 4, 'n') + ".txt";
+  WriteSprite(dir / name);
+  EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{name});
+}
+
+// Where the user may write the file but not replace it, it is written in place, as a plain
+// open for writing would: the save works, and the file keeps its inode and mode.
+TEST(Replace, WithoutLeaveToReplaceTheFileIsWrittenInPlace) {
+  const struct {
+    const char* what;
+    unsigned folder_mode;
+    bool file_owned_by_root;
+  } cases[] = {
+      {"a folder that takes no new files", 0555, false},
+      {"a sticky folder, and another user's file", 01777, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.file_owned_by_root && !IsRoot()) {
+      std::printf("[  SKIPPED ] %s: needs a file of another user, so root\n", c.what);
+      continue;
+    }
+    TempDir dir;
+    WriteBytes(dir / "sprite.txt", "saved earlier");
+    fs::permissions(dir / "sprite.txt", fs::perms(0666));
+    if (IsRoot() && !c.file_owned_by_root) {
+      ASSERT_EQ(chown((dir / "sprite.txt").c_str(), kNobody, kNogroup), 0);
+    }
+    fs::permissions(dir.path(), fs::perms(c.folder_mode));
+    const ino_t inode = Stat(dir / "sprite.txt").st_ino;
+
+    EXPECT_EQ(SaveInChild(dir / "sprite", AsOrdinaryUser()), Outcome::kSavedSilently);
+    EXPECT_EQ(ReadBytes(dir / "sprite.txt"), BallSprite());
+    EXPECT_EQ(Stat(dir / "sprite.txt").st_ino, inode);
+    EXPECT_EQ(Stat(dir / "sprite.txt").st_mode & 07777, 0666u);
+    EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"sprite.txt"});
+    fs::permissions(dir.path(), fs::perms::owner_all);
+  }
+}
+
+}  // namespace
+}  // namespace kavoni
