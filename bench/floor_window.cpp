@@ -5,17 +5,17 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "window/layout.h"
+#include "window/qt/qt_layout.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QWidget window;
   window.setWindowTitle(QStringLiteral("Kavoni"));
-  window.setFixedSize(kavoni::layout::ToPixels(kavoni::layout::kClientArea).size());
+  window.setFixedSize(kavoni::layout::ToQRect(kavoni::layout::kClientArea).size());
   auto* label = new QLabel(QStringLiteral("Sprite Name"), &window);
-  label->setGeometry(kavoni::layout::ToPixels(kavoni::layout::kLabel1));
+  label->setGeometry(kavoni::layout::ToQRect(kavoni::layout::kLabel1));
   auto* button = new QPushButton(QStringLiteral("Make Sprite"), &window);
-  button->setGeometry(kavoni::layout::ToPixels(kavoni::layout::kCommand1));
+  button->setGeometry(kavoni::layout::ToQRect(kavoni::layout::kCommand1));
   window.show();
   return QApplication::exec();
 }

@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   std::filesystem::remove(path);
-  std::printf("%s: %d saves, median %.1f us, 90th percentile %.1f us\n", folder.c_str(), saves,
+  std::printf("%s: %d saves, median %.1f us, 90th percentile %.1f us\n", argv[1], saves,
               Percentile(microseconds, 0.5), Percentile(microseconds, 0.9));
   return 0;
 }

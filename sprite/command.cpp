@@ -11,9 +11,6 @@ namespace kavoni {
 
 namespace {
 
-constexpr int kFlagsOkOnly = 0;
-constexpr int kFlagsWarningIcon = 48;
-
 SpriteGrid ReadGrid(SpriteUi& ui) {
   SpriteGrid grid{};
   for (int index = 0; index < kCellCount; ++index) {
@@ -25,8 +22,8 @@ SpriteGrid ReadGrid(SpriteUi& ui) {
 }  // namespace
 
 int MessageBoxFlags(const MessageBoxRequest& box) {
-  const int icon = box.icon == MessageIcon::kWarning ? kFlagsWarningIcon : 0;
-  const int buttons = box.buttons == MessageButtons::kOk ? kFlagsOkOnly : 0;
+  const int icon = box.icon == MessageIcon::kWarning ? kMessageBoxIconWarning : 0;
+  const int buttons = box.buttons == MessageButtons::kOk ? kMessageBoxButtonsOk : 0;
   return icon | buttons;
 }
 

@@ -15,7 +15,12 @@ struct MessageBoxRequest {
   MessageButtons buttons = MessageButtons::kOk;
 };
 
-// The same box in the classic message-box flag numbering: warning icon 48, OK-only button 0.
+// The classic message-box flag numbering, which the Windows window hands to MessageBoxW as it
+// stands: the warning (exclamation-mark) icon is 48 and the OK-only button set 0.
+inline constexpr int kMessageBoxIconWarning = 48;
+inline constexpr int kMessageBoxButtonsOk = 0;
+
+// The same box in that numbering.
 int MessageBoxFlags(const MessageBoxRequest& box);
 
 // What the Make Sprite command needs from the window. Text is 8-bit, in the system's encoding;

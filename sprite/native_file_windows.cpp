@@ -23,10 +23,6 @@ namespace {
   throw SpriteFileError(std::string(what) + ": Windows error " + std::to_string(error));
 }
 
-bool Exists(const std::filesystem::path& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace
 
 File::~File() {
@@ -85,9 +81,22 @@ unsigned File::LinkCount() const {
   return info.nNumberOfLinks;
 }
 
-bool File::LendAttributesTo(File&) const {
-  // ReplaceFileW carries the replaced file's attributes and security over to its successor.
-  return true;
+bool File::LendAttributesTo(File& other) const {
+  // The flags a user sets on a file (hidden, archive and the like) and its creation time;
+  // the times of the new content and the access list stay the new file's own.
+  FILE_BASIC_INFO mine{};
+  if (!GetFileInformationByHandleEx(handle_, FileBasicInfo, &mine, sizeof mine)) {
+    return false;
+  }
+  FILE_BASIC_INFO lent{};
+  lent.CreationTime = mine.CreationTime;
+  lent.FileAttributes =
+      mine.FileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  if (lent.FileAttributes == 0) {
+    lent.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  }
+  return SetFileInformationByHandle(other.handle_, FileBasicInfo, &lent, sizeof lent) != FALSE;
 }
 
 std::optional<File> OpenExistingForWriting(const std::filesystem::path& path) {
@@ -102,9 +111,14 @@ std::optional<File> OpenExistingForWriting(const std::filesystem::path& path) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     Fail("not a regular file", ERROR_DIRECTORY);
   }
-  // A read-only file refuses GENERIC_WRITE here, which is what keeps the replacement from
-  // getting round it. The sharing flags let the replacement happen while this stays open.
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE,
+  // Windows refuses to write a read-only file, and so must the replacement, which could
+  // otherwise rename straight over it. Asked here rather than left to the open below, which
+  // lets a privileged process through on some file systems.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    Fail("the file is read-only", ERROR_ACCESS_DENIED);
+  }
+  // The sharing flags let the replacement happen while this stays open.
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -136,21 +150,15 @@ std::optional<File> CreateNew(const std::filesystem::path& path) {
 }
 
 bool Replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (Exists(to)) {
-    // Unlike a plain move, this keeps what belongs to the replaced file: its attributes, its
-    // access control list and its creation time.
-    if (!ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                      nullptr)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_ACCESS_DENIED) {
-        return false;
-      }
-      Fail("cannot replace the file", error);
-    }
-    return true;
-  }
+  // Write-through: the call returns once the new name is on the disk, as a synced folder
+  // does on POSIX.
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    Fail("cannot move the file into place", GetLastError());
+    const DWORD error = GetLastError();
+    // An access list that lets the user write the file but not delete or rename it.
+    if (error == ERROR_ACCESS_DENIED) {
+      return false;
+    }
+    Fail("cannot move the file into place", error);
   }
   return true;
 }
@@ -160,7 +168,7 @@ void RemoveIfPresent(const std::filesystem::path& path) noexcept {
 }
 
 void SyncFolder(const std::filesystem::path&) noexcept {
-  // NTFS journals the rename itself; there is no folder handle to flush.
+  // MOVEFILE_WRITE_THROUGH has already made the rename durable.
 }
 
 }  // namespace kavoni::native

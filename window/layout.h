@@ -1,15 +1,15 @@
 #pragma once
 
-#include <QRect>
-
 #include "sprite/rows.h"
 
-// The window's layout, kept in twips (1/1440 inch) as it was designed, and converted in one
-// place. Qt's device-independent pixels are 1/96 inch, so 15 twips make one; Qt's own scaling
-// takes care of HiDPI screens from there.
+// The window's layout, kept in twips (1/1440 inch) as it was designed, and converted to pixels
+// in one place. Both windows place their controls from here; neither includes the other's
+// toolkit, and this header includes none.
 namespace kavoni::layout {
 
-inline constexpr int kTwipsPerPixel = 15;
+// A screen of 96 dots per inch has 15 twips to a pixel: the size the layout was drawn at.
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kBaseDpi = 96;
 
 struct TwipsRect {
   int left;
@@ -18,12 +18,25 @@ struct TwipsRect {
   int height;
 };
 
-constexpr int ToPixels(int twips) {
-  return twips / kTwipsPerPixel;
+struct PixelRect {
+  int left;
+  int top;
+  int width;
+  int height;
+};
+
+// Rounds to the nearest pixel, so that at 96 DPI every length comes out exact and at other
+// scales neighbouring controls keep their designed overlaps and gaps within a pixel.
+constexpr int ToPixels(int twips, int dpi = kBaseDpi) {
+  return (twips * dpi + kTwipsPerInch / 2) / kTwipsPerInch;
 }
 
-constexpr QRect ToPixels(TwipsRect r) {
-  return QRect(ToPixels(r.left), ToPixels(r.top), ToPixels(r.width), ToPixels(r.height));
+// Edges are converted rather than sizes, so that rounding never opens a gap between
+// neighbours that touch in twips.
+constexpr PixelRect ToPixels(TwipsRect r, int dpi = kBaseDpi) {
+  const int left = ToPixels(r.left, dpi);
+  const int top = ToPixels(r.top, dpi);
+  return {left, top, ToPixels(r.left + r.width, dpi) - left, ToPixels(r.top + r.height, dpi) - top};
 }
 
 inline constexpr TwipsRect kClientArea{0, 0, 1965, 4380};

@@ -84,6 +84,14 @@ TEST(SpriteTextFileBytes, HighBytesAreWrittenUnchanged) {
   EXPECT_EQ(ReadBytes(path).substr(0, name.size() + 2), name + "\r\n");
 }
 
+TEST(SpriteTextFileBytes, FileNameWithAnyCharacterIsCreatedAsChosen) {
+  TempDir dir;
+  const std::filesystem::path name(u8"b\u00e4llchen \u2192 \U0001F600.txt");
+  WriteSprite(dir / name, "ball");
+  EXPECT_EQ(FolderState::Of(dir.path()).Names(),
+            std::vector<std::string>{"b\xc3\xa4llchen \xe2\x86\x92 \xf0\x9f\x98\x80.txt"});
+}
+
 TEST(SpriteTextFileReplace, LongerExistingFileIsReplacedWholeAndNothingIsLeftBeside) {
   TempDir dir;
   const auto path = dir / "old.txt";
@@ -152,8 +160,8 @@ TEST(SpriteTextFileLifecycle, WriteOrCloseAfterCloseFails) {
   EXPECT_THROW(file.Close(), SpriteFileError);
 }
 
-// Paths that no user can write, root included; each must fail at the open and create nothing.
-TEST(SpriteTextFileOpenFailure, RefusedAtOnceAndNothingIsCreated) {
+// Paths that no user can write, root included; each save must fail and create nothing.
+TEST(SpriteTextFileOpenFailure, RefusedAndNothingIsCreated) {
   const struct {
     const char* what;
     std::function<std::filesystem::path(const TempDir&)> make;
@@ -177,7 +185,7 @@ TEST(SpriteTextFileOpenFailure, RefusedAtOnceAndNothingIsCreated) {
     TempDir dir;
     const std::filesystem::path path = c.make(dir);
     const FolderState before = FolderState::Of(dir.path());
-    EXPECT_THROW(SpriteTextFile{path}, SpriteFileError);
+    EXPECT_THROW(WriteSprite(path, "ball"), SpriteFileError);
     EXPECT_EQ(FolderState::Of(dir.path()), before);
   }
 }

@@ -31,7 +31,8 @@ class FolderState {
     FolderState state;
     for (const auto& item : std::filesystem::directory_iterator(folder)) {
       const std::filesystem::file_status status = item.symlink_status();
-      Entry entry{item.path().filename().string(), status.type(), status.permissions(), {}};
+      const std::u8string name = item.path().filename().u8string();
+      Entry entry{std::string(name.begin(), name.end()), status.type(), status.permissions(), {}};
       if (status.type() == std::filesystem::file_type::regular) {
         entry.bytes = ReadBytes(item.path());
       }

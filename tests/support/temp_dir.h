@@ -1,9 +1,9 @@
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -13,11 +13,18 @@ namespace kavoni::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kavoni-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() / ("kavoni-test-" + std::to_string(random()));
+      // create_directory is false for a folder that is already there, so no two tests share.
+      if (std::filesystem::create_directory(candidate)) {
+        std::filesystem::permissions(candidate, std::filesystem::perms::owner_all);
+        path_ = candidate;
+        return;
+      }
     }
-    path_ = pattern;
+    throw std::runtime_error("cannot make a temporary folder");
   }
   ~TempDir() {
     std::error_code ignored;

@@ -1,4 +1,4 @@
-#include "window/kavoni_window.h"
+#include "window/qt/kavoni_window.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -12,8 +12,8 @@
 #include <QStandardPaths>
 #include <stdexcept>
 
-#include "window/layout.h"
-#include "window/single_line_validator.h"
+#include "window/qt/qt_layout.h"
+#include "window/qt/single_line_validator.h"
 
 namespace kavoni {
 
@@ -49,7 +49,7 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Kavoni"));
   setWindowTitle(QStringLiteral("Kavoni"));
   setWindowIcon(QIcon(QStringLiteral(":/icons/kavoni.ico")));
-  setFixedSize(layout::ToPixels(layout::kClientArea).size());
+  setFixedSize(layout::ToQRect(layout::kClientArea).size());
   BuildControls();
   ChainTabOrder();
   // Takes effect when the window is first activated.
@@ -61,11 +61,11 @@ Kavoni::~Kavoni() = default;
 void Kavoni::BuildControls() {
   auto* label1 = new QLabel(QStringLiteral("Sprite Name"), this);
   label1->setObjectName(QStringLiteral("Label1"));
-  label1->setGeometry(layout::ToPixels(layout::kLabel1));
+  label1->setGeometry(layout::ToQRect(layout::kLabel1));
 
   nme_ = new QLineEdit(this);
   nme_->setObjectName(QStringLiteral("nme"));
-  nme_->setGeometry(layout::ToPixels(layout::kNme));
+  nme_->setGeometry(layout::ToQRect(layout::kNme));
   nme_->setValidator(new SingleLineValidator(nme_));
   nme_->setAccessibleName(QStringLiteral("Sprite Name"));
 
@@ -74,7 +74,7 @@ void Kavoni::BuildControls() {
     // which pixel this is instead.
     auto* cell = new QCheckBox(QStringLiteral("Check1"), this);
     cell->setObjectName(QStringLiteral("Check1(%1)").arg(index));
-    cell->setGeometry(layout::ToPixels(layout::Check1(index)));
+    cell->setGeometry(layout::ToQRect(layout::Check1(index)));
     cell->setAccessibleName(QStringLiteral("Pixel row %1, column %2")
                                 .arg(index / kSpriteSide + 1)
                                 .arg(index % kSpriteSide + 1));
@@ -83,7 +83,7 @@ void Kavoni::BuildControls() {
 
   command1_ = new QPushButton(QStringLiteral("Make Sprite"), this);
   command1_->setObjectName(QStringLiteral("Command1"));
-  command1_->setGeometry(layout::ToPixels(layout::kCommand1));
+  command1_->setGeometry(layout::ToQRect(layout::kCommand1));
   // Enter on the focused button presses it, as Space does.
   command1_->setAutoDefault(true);
   connect(command1_, &QPushButton::clicked, this, [this] { MakeSprite(*this); });

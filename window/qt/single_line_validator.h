@@ -4,8 +4,9 @@
 
 namespace kavoni {
 
-// Keeps a QLineEdit to one line: a line break that arrives by pasting or setText becomes one
-// space, so what the box shows is exactly what gets written.
+// Keeps a QLineEdit to one clean line: a line break or control character that arrives by
+// pasting or setText becomes one space (see name_text.h), so what the box shows is exactly
+// what gets written.
 class SingleLineValidator final : public QValidator {
   Q_OBJECT
 

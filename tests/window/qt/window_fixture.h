@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "qt_printers.h"
-#include "window/kavoni_window.h"
+#include "window/qt/kavoni_window.h"
 
 namespace kavoni::testing {
 

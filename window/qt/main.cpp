@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "window/kavoni_window.h"
+#include "window/qt/kavoni_window.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

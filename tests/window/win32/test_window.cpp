@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sprite/command.h"
+#include "window/layout.h"
+#include "window/win32/kavoni_window.h"
+#include "window/win32/windows_api.h"
+
+namespace kavoni {
+namespace {
+
+constexpr int kTwipsPerPixelAt96 = 15;
+
+struct Twips {
+  int left, top, width, height;
+  bool operator==(const Twips&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Twips& t) {
+  return out << "{" << t.left << ", " << t.top << ", " << t.width << ", " << t.height << "}";
+}
+
+std::wstring TextOf(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+// The designer window as the program makes it, shown, with its controls found by identifier.
+class Win32WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<Kavoni>(GetModuleHandleW(nullptr));
+    ShowWindow(window_->hwnd(), SW_SHOWNORMAL);
+    Pump();
+  }
+  void TearDown() override {
+    window_.reset();
+    // Closing posts WM_QUIT for the program's loop; the next test must not inherit it.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+
+  static void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  HWND hwnd() const { return window_->hwnd(); }
+  HWND Control(int id) const { return GetDlgItem(hwnd(), id); }
+  HWND Cell(int index) const { return Control(Kavoni::kCheck1Id + index); }
+
+  // Where a control sits in the client area, in twips at 96 DPI.
+  Twips PlaceOf(HWND control) const {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return {r.left * kTwipsPerPixelAt96, r.top * kTwipsPerPixelAt96,
+            (r.right - r.left) * kTwipsPerPixelAt96, (r.bottom - r.top) * kTwipsPerPixelAt96};
+  }
+
+  std::unique_ptr<Kavoni> window_;
+};
+
+TEST_F(Win32WindowTest, ClientAreaAndControlsSitAtTheirTwipsAt96Dpi) {
+  ASSERT_EQ(GetDpiForWindow(hwnd()), 96u) << "the twips below are for a 96 DPI screen";
+  RECT client{};
+  GetClientRect(hwnd(), &client);
+  EXPECT_EQ(client.right * kTwipsPerPixelAt96, 1965);
+  EXPECT_EQ(client.bottom * kTwipsPerPixelAt96, 4380);
+  EXPECT_EQ(PlaceOf(Control(Kavoni::kLabel1Id)), (Twips{360, 0, 1935, 255}));
+  EXPECT_EQ(PlaceOf(Control(Kavoni::kNmeId)), (Twips{0, 360, 1935, 285}));
+  EXPECT_EQ(PlaceOf(Control(Kavoni::kCommand1Id)), (Twips{0, 2760, 1935, 1575}));
+  for (int i = 0; i < 64; ++i) {
+    EXPECT_EQ(PlaceOf(Cell(i)), (Twips{240 * (i % 8), 720 + 240 * (i / 8), 255, 255})) << i;
+  }
+}
+
+TEST_F(Win32WindowTest, FixedBorderWithMinimiseAndCloseButNoMaximise) {
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd(), GWL_STYLE));
+  EXPECT_NE(style & WS_CAPTION, 0u);
+  EXPECT_NE(style & WS_SYSMENU, 0u);
+  EXPECT_NE(style & WS_MINIMIZEBOX, 0u);
+  EXPECT_EQ(style & WS_MAXIMIZEBOX, 0u);
+  EXPECT_EQ(style & WS_THICKFRAME, 0u);
+  EXPECT_EQ(TextOf(hwnd()), L"Kavoni");
+}
+
+TEST_F(Win32WindowTest, ControlsAreThePlatformsOwnInTheMessageFont) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                         GetDpiForWindow(hwnd())));
+  const struct {
+    HWND control;
+    const wchar_t* window_class;
+    const wchar_t* text;
+    LONG_PTR button_type;  // -1 for controls that are not buttons
+  } controls[] = {
+      {Control(Kavoni::kLabel1Id), L"Static", L"Sprite Name", -1},
+      {Control(Kavoni::kNmeId), L"Edit", L"", -1},
+      {Control(Kavoni::kCommand1Id), L"Button", L"Make Sprite", BS_PUSHBUTTON},
+      {Cell(0), L"Button", L"Check1", BS_AUTOCHECKBOX},
+      {Cell(63), L"Button", L"Check1", BS_AUTOCHECKBOX},
+  };
+  for (const auto& c : controls) {
+    SCOPED_TRACE(testing::Message() << "control " << GetDlgCtrlID(c.control));
+    EXPECT_EQ(_wcsicmp(ClassOf(c.control).c_str(), c.window_class), 0);
+    EXPECT_EQ(TextOf(c.control), c.text);
+    if (c.button_type >= 0) {
+      EXPECT_EQ(GetWindowLongPtrW(c.control, GWL_STYLE) & BS_TYPEMASK, c.button_type);
+    }
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c.control, WM_GETFONT, 0, 0)),
+                         sizeof font, &font),
+              0);
+    EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
+    EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+  }
+}
+
+TEST_F(Win32WindowTest, TabVisitsCellsRowByRowThenButtonThenNameAndWraps) {
+  std::vector<int> expected;
+  for (int i = 1; i < 64; ++i) {
+    expected.push_back(Kavoni::kCheck1Id + i);
+  }
+  expected.push_back(Kavoni::kCommand1Id);
+  expected.push_back(Kavoni::kNmeId);
+  expected.push_back(Kavoni::kCheck1Id);
+
+  std::vector<int> visited;
+  HWND at = Cell(0);
+  for (std::size_t step = 0; step < expected.size(); ++step) {
+    at = GetNextDlgTabItem(hwnd(), at, FALSE);
+    visited.push_back(GetDlgCtrlID(at));
+  }
+  EXPECT_EQ(visited, expected);
+}
+
+TEST_F(Win32WindowTest, NameBoxTakesLongNamesAndPastesThemAsOneLine) {
+  HWND name = Control(Kavoni::kNmeId);
+  EXPECT_GT(SendMessageW(name, EM_GETLIMITTEXT, 0, 0), 32767);
+
+  const std::wstring pasted = L"two\r\nlines\tand\x7f" + std::wstring(40000, L'x');
+  ASSERT_TRUE(OpenClipboard(hwnd()));
+  EmptyClipboard();
+  const std::size_t bytes = (pasted.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  std::memcpy(GlobalLock(memory), pasted.c_str(), bytes);
+  GlobalUnlock(memory);
+  SetClipboardData(CF_UNICODETEXT, memory);
+  CloseClipboard();
+
+  SendMessageW(name, WM_PASTE, 0, 0);
+  const std::wstring expected = L"two lines and " + std::wstring(40000, L'x');
+  EXPECT_EQ(TextOf(name), expected) << "whole, with each break or control character one space";
+  EXPECT_EQ(window_->NameText(), std::string(expected.begin(), expected.end()));
+
+  // Ctrl+Backspace types a DEL character into a plain edit control.
+  SendMessageW(name, WM_CHAR, 0x7f, 0);
+  EXPECT_EQ(TextOf(name), expected);
+}
+
+// What the failure box shows, read back from the box itself while it is up.
+struct BoxSeen {
+  bool found = false;
+  std::wstring text;
+  HWND owner = nullptr;
+  bool has_ok = false;
+  bool has_cancel = false;
+  bool has_icon = false;
+};
+BoxSeen box_seen;
+
+BOOL CALLBACK NoteIcon(HWND child, LPARAM) {
+  if (_wcsicmp(ClassOf(child).c_str(), L"Static") == 0 &&
+      (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    box_seen.has_icon = true;
+  }
+  return TRUE;
+}
+
+void CALLBACK ReadAndDismissTheBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", L"Error");
+  if (box == nullptr) {
+    return;
+  }
+  KillTimer(nullptr, timer);
+  box_seen.found = true;
+  box_seen.text = TextOf(GetDlgItem(box, 0xffff));
+  box_seen.owner = GetWindow(box, GW_OWNER);
+  box_seen.has_ok = GetDlgItem(box, IDOK) != nullptr;
+  box_seen.has_cancel = GetDlgItem(box, IDCANCEL) != nullptr;
+  EnumChildWindows(box, NoteIcon, 0);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(Win32WindowTest, FailureBoxShowsTheMessageWithTheWarningIconAndOk) {
+  box_seen = {};
+  SetTimer(nullptr, 0, 50, ReadAndDismissTheBox);
+  window_->ShowMessageBox(FailureMessage());
+  ASSERT_TRUE(box_seen.found);
+  EXPECT_EQ(box_seen.text, L"Oops!\nThere was a bug. Sorry. Please e-mail it to me at " +
+                               std::wstring(L"" KAVONI_CONTACT_EMAIL) + L".");
+  EXPECT_EQ(box_seen.owner, hwnd()) << "modal to the window";
+  EXPECT_TRUE(box_seen.has_ok);
+  EXPECT_FALSE(box_seen.has_cancel);
+  EXPECT_TRUE(box_seen.has_icon);
+}
+
+// Moved to a monitor of 150 %, the window lays itself out again for that DPI.
+TEST_F(Win32WindowTest, NewDpiLaysTheWindowOutAgain) {
+  constexpr UINT kDpi = 144;
+  RECT suggested{10, 10, 300, 500};
+  SendMessageW(hwnd(), WM_DPICHANGED, MAKEWPARAM(kDpi, kDpi), reinterpret_cast<LPARAM>(&suggested));
+  RECT cell{};
+  GetWindowRect(Cell(63), &cell);
+  MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&cell), 2);
+  const layout::PixelRect expected = layout::ToPixels(layout::Check1(63), kDpi);
+  EXPECT_EQ(cell.left, expected.left);
+  EXPECT_EQ(cell.top, expected.top);
+  EXPECT_EQ(cell.right - cell.left, expected.width);
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Cell(63), WM_GETFONT, 0, 0)), sizeof font, &font);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, kDpi);
+  EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+}
+
+}  // namespace
+}  // namespace kavoni

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine, as CTest's emulator for the cross-built tests: in the
+# run's shared prefix, on a private X session with a window manager, with Wine's own messages
+# silenced. Its exit status is the program's.
+# usage: run.sh ROOT PROGRAM.exe [ARGS...]   (ROOT as for make_prefix.sh)
+set -euo pipefail
+root=$1
+shift
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
+wineserver=/usr/lib/wine/wineserver
+
+export WINEPREFIX=$root/prefix HOME=$root/home WINEDEBUG=-all
+scratch=$(mktemp -d)
+small_disk=
+cleanup() {
+  "$wineserver" -k 2>/dev/null || true
+  xsession_stop
+  [[ -n $small_disk ]] && umount -l "$small_disk" 2>/dev/null
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# A real disk small enough for a test to fill, where a root run can mount one; the program
+# finds it as KAVONI_SMALL_DISK, in Windows spelling (Wine's Z: is the Unix root).
+if [[ $(id -u) -eq 0 ]] && mkdir "$scratch/small-disk" &&
+  mount -t tmpfs -o size=64k kavoni-test "$scratch/small-disk" 2>/dev/null; then
+  small_disk=$scratch/small-disk
+  export KAVONI_SMALL_DISK="Z:${small_disk//\//\\}"
+fi
+
+xsession_start "$scratch"
+# A server left from a program started on another display, or on none, would keep this
+# program's windows off the screen.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+status=0
+wine "$@" || status=$?
+exit "$status"

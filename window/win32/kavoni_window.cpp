@@ -1,0 +1,309 @@
+#include "window/win32/kavoni_window.h"
+
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "window/layout.h"
+#include "window/name_text.h"
+#include "window/win32/code_page.h"
+
+namespace kavoni {
+
+static_assert(MB_ICONEXCLAMATION == kMessageBoxIconWarning && MB_OK == kMessageBoxButtonsOk,
+              "the core's message-box numbering is the platform's");
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"Kavoni";
+// A fixed border with minimise and close: the layout has one size, so neither a sizing frame
+// nor a maximise button would do anything useful.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kExStyle = 0;
+
+HMENU AsMenu(int id) {
+  return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+}
+
+HWND CreateControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text,
+                   DWORD style, int id) {
+  HWND control = CreateWindowExW(
+      ex_style, window_class, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, AsMenu(id),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+  if (control == nullptr) {
+    throw std::runtime_error("cannot create a control");
+  }
+  return control;
+}
+
+// The system's message font, the one dialogs use, at `dpi`.
+HFONT CreateMessageFont(UINT dpi) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (!SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+    return nullptr;
+  }
+  return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+// Closes the clipboard however the reading ends.
+class OpenClipboardFor {
+ public:
+  explicit OpenClipboardFor(HWND owner) : open_(OpenClipboard(owner) != FALSE) {}
+  ~OpenClipboardFor() {
+    if (open_) {
+      CloseClipboard();
+    }
+  }
+  OpenClipboardFor(const OpenClipboardFor&) = delete;
+  OpenClipboardFor& operator=(const OpenClipboardFor&) = delete;
+  bool open() const { return open_; }
+
+ private:
+  bool open_;
+};
+
+std::optional<std::wstring> ClipboardText(HWND owner) {
+  const OpenClipboardFor clipboard(owner);
+  if (!clipboard.open()) {
+    return std::nullopt;
+  }
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const auto* text = data == nullptr ? nullptr : static_cast<const wchar_t*>(GlobalLock(data));
+  if (text == nullptr) {
+    return std::nullopt;
+  }
+  std::wstring copy(text);
+  GlobalUnlock(data);
+  return copy;
+}
+
+// The control characters that an edit control takes as commands (select all, copy, backspace,
+// paste, cut, undo) rather than as text.
+bool IsEditingCommand(WPARAM character) {
+  switch (character) {
+    case 0x01:
+    case 0x03:
+    case 0x08:
+    case 0x16:
+    case 0x18:
+    case 0x1a:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+Kavoni::Kavoni(HINSTANCE instance) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  if (!GetClassInfoExW(instance, kClassName, &window_class)) {
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = &Kavoni::WindowProc;
+    window_class.hInstance = instance;
+    window_class.hIcon = LoadIconW(instance, L"IDI_ICON1");
+    window_class.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, L"IDI_ICON1", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    window_class.lpszClassName = kClassName;
+    if (RegisterClassExW(&window_class) == 0) {
+      throw std::runtime_error("cannot register the window class");
+    }
+  }
+  // Sized for its DPI once it exists, since only then is its monitor known.
+  if (CreateWindowExW(kExStyle, kClassName, L"Kavoni", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this) == nullptr) {
+    throw std::runtime_error("cannot create the window");
+  }
+}
+
+Kavoni::~Kavoni() {
+  if (hwnd_ != nullptr) {
+    DestroyWindow(hwnd_);
+  }
+  if (font_ != nullptr) {
+    DeleteObject(font_);
+  }
+}
+
+LRESULT CALLBACK Kavoni::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<Kavoni*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<Kavoni*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) {
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+  }
+  return self->Handle(message, wparam, lparam);
+}
+
+LRESULT Kavoni::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      // No exception may cross the system's frames back to CreateWindowExW; -1 fails it.
+      try {
+        CreateControls();
+        LayOut(GetDpiForWindow(hwnd_));
+      } catch (const std::exception&) {
+        return -1;
+      }
+      focus_ = check1_[0];
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == kCommand1Id && HIWORD(wparam) == BN_CLICKED) {
+        MakeSprite(*this);
+      }
+      return 0;
+    case DM_GETDEFID:
+      // IsDialogMessage asks this on Enter: the button is pressed only while it has the focus.
+      if (GetFocus() == command1_) {
+        return MAKELRESULT(kCommand1Id, DC_HASDEFID);
+      }
+      return 0;
+    case WM_ACTIVATE:
+      // Gives the focus back to the control that had it before a dialog or another program
+      // took it, as dialog boxes do.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(hwnd_, focus)) {
+          focus_ = focus;
+        }
+      } else if (focus_ != nullptr) {
+        SetFocus(focus_);
+      }
+      return 0;
+    case WM_SETFOCUS:
+      if (focus_ != nullptr) {
+        SetFocus(focus_);
+      }
+      return 0;
+    case WM_CTLCOLORSTATIC: {
+      // The label and the check boxes sit on the window's face colour, not the edit's white.
+      auto* dc = reinterpret_cast<HDC>(wparam);
+      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DPICHANGED: {
+      LayOut(HIWORD(wparam));
+      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+      SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd_, message, wparam, lparam);
+  }
+}
+
+LRESULT CALLBACK Kavoni::NameBoxProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto edit_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == WM_PASTE) {
+    // The edit control would cut a pasted name at its first line break; the name is taken
+    // whole instead, with breaks and control characters as spaces, as in the Linux window.
+    if (const std::optional<std::wstring> text = ClipboardText(hwnd)) {
+      const std::wstring flat = name_text::Flatten<wchar_t>(*text);
+      SendMessageW(hwnd, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(flat.c_str()));
+      return 0;
+    }
+  }
+  if (message == WM_CHAR && name_text::IsControl(wparam) && !IsEditingCommand(wparam)) {
+    // Ctrl+Backspace and the like would put a control character into the name.
+    return 0;
+  }
+  return CallWindowProcW(edit_proc, hwnd, message, wparam, lparam);
+}
+
+void Kavoni::CreateControls() {
+  // Creation order is the tab order: the cells row by row, the button, then the name box. The
+  // label comes just before the name box, which makes it the box's name for screen readers.
+  for (int index = 0; index < kCellCount; ++index) {
+    check1_[static_cast<std::size_t>(index)] = CreateControl(
+        hwnd_, 0, L"BUTTON", L"Check1", WS_TABSTOP | BS_AUTOCHECKBOX | (index == 0 ? WS_GROUP : 0),
+        kCheck1Id + index);
+  }
+  command1_ = CreateControl(hwnd_, 0, L"BUTTON", L"Make Sprite",
+                            WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kCommand1Id);
+  label1_ = CreateControl(hwnd_, 0, L"STATIC", L"Sprite Name", SS_LEFT | SS_NOPREFIX, kLabel1Id);
+  nme_ = CreateControl(hwnd_, WS_EX_CLIENTEDGE, L"EDIT", L"",
+                       WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL, kNmeId);
+  // Zero lifts the 32,767-character default to the most an edit control holds.
+  SendMessageW(nme_, EM_SETLIMITTEXT, 0, 0);
+  SetWindowLongPtrW(nme_, GWLP_USERDATA, GetWindowLongPtrW(nme_, GWLP_WNDPROC));
+  SetWindowLongPtrW(nme_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Kavoni::NameBoxProc));
+}
+
+void Kavoni::LayOut(UINT dpi) {
+  const int at = static_cast<int>(dpi);
+  std::vector<std::pair<HWND, layout::TwipsRect>> places = {
+      {label1_, layout::kLabel1}, {nme_, layout::kNme}, {command1_, layout::kCommand1}};
+  for (int index = 0; index < kCellCount; ++index) {
+    places.emplace_back(check1_[static_cast<std::size_t>(index)], layout::Check1(index));
+  }
+  HFONT font = CreateMessageFont(dpi);
+  for (const auto& [control, twips] : places) {
+    const layout::PixelRect r = layout::ToPixels(twips, at);
+    SetWindowPos(control, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (font != nullptr) {
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+  }
+  if (font != nullptr) {
+    if (font_ != nullptr) {
+      DeleteObject(font_);
+    }
+    font_ = font;
+  }
+
+  const layout::PixelRect client = layout::ToPixels(layout::kClientArea, at);
+  RECT frame{0, 0, client.width, client.height};
+  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, dpi);
+  SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool Kavoni::CellTicked(int index) {
+  if (index < 0 || index >= kCellCount) {
+    throw std::out_of_range("no cell " + std::to_string(index));
+  }
+  return SendMessageW(check1_[static_cast<std::size_t>(index)], BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool Kavoni::RunSaveDialog() {
+  return cd_.Run(hwnd_);
+}
+
+std::filesystem::path Kavoni::DialogFileName() {
+  return std::filesystem::path(cd_.chosen());
+}
+
+std::string Kavoni::NameText() {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(nme_)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(nme_, text.data(), static_cast<int>(text.size()))));
+  return ToCodePage(text, GetACP());
+}
+
+void Kavoni::ShowMessageBox(const MessageBoxRequest& box) {
+  const std::wstring prompt = FromCodePage(box.prompt, CP_ACP);
+  const std::wstring title = FromCodePage(box.title, CP_ACP);
+  if (MessageBoxW(hwnd_, prompt.c_str(), title.c_str(), static_cast<UINT>(MessageBoxFlags(box))) ==
+      0) {
+    throw std::runtime_error("cannot show the message box");
+  }
+}
+
+}  // namespace kavoni
