@@ -2,7 +2,10 @@
 // screen with its text drawn, and how much resident memory it holds at that moment. Kavoni is
 // compared with a floor window; the two alternate, and medians are reported.
 //
-// usage: startup_bench KAVONI FLOOR [PAIRS]   (needs an X display, e.g. under xvfb-run)
+// usage: startup_bench [--wine] KAVONI FLOOR [PAIRS]   (needs an X display)
+//
+// With --wine both are Windows programs, started through Wine; the memory is then the Wine
+// process's own, beside a wineserver that the caller keeps running for all the runs.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -14,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -62,20 +66,26 @@ std::optional<pid_t> WindowPid(Display* display, Window window) {
   return pid;
 }
 
-std::optional<Window> FindViewableWindow(Display* display, pid_t pid) {
+// The program's viewable window with its title, among the root's children or, where a window
+// manager has put it in a frame, one level further down.
+std::optional<Window> FindViewableWindow(Display* display, pid_t pid, Window parent, int depth) {
   Window root_return, parent_return;
   Window* children = nullptr;
   unsigned int count = 0;
-  if (!XQueryTree(display, DefaultRootWindow(display), &root_return, &parent_return, &children,
-                  &count)) {
+  if (!XQueryTree(display, parent, &root_return, &parent_return, &children, &count)) {
     return std::nullopt;
   }
   std::optional<Window> found;
   for (unsigned int i = 0; i < count && !found; ++i) {
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, children[i], &attributes) &&
-        attributes.map_state == IsViewable && WindowPid(display, children[i]) == pid) {
+    if (!XGetWindowAttributes(display, children[i], &attributes) ||
+        attributes.map_state != IsViewable) {
+      continue;
+    }
+    if (WindowPid(display, children[i]) == pid) {
       found = children[i];
+    } else if (depth > 0) {
+      found = FindViewableWindow(display, pid, children[i], depth - 1);
     }
   }
   if (children != nullptr) {
@@ -121,6 +131,9 @@ long ResidentKib(pid_t pid) {
   return -1;
 }
 
+// Set by --wine: the launcher that runs each program, or nullptr to run it directly.
+const char* launcher = nullptr;
+
 std::optional<Sample> Measure(Display* display, const char* program) {
   const Clock::time_point start = Clock::now();
   const pid_t pid = fork();
@@ -129,7 +142,11 @@ std::optional<Sample> Measure(Display* display, const char* program) {
     return std::nullopt;
   }
   if (pid == 0) {
-    execl(program, program, static_cast<char*>(nullptr));
+    if (launcher != nullptr) {
+      execlp(launcher, launcher, program, static_cast<char*>(nullptr));
+    } else {
+      execl(program, program, static_cast<char*>(nullptr));
+    }
     std::perror("exec");
     _exit(127);
   }
@@ -137,7 +154,7 @@ std::optional<Sample> Measure(Display* display, const char* program) {
   std::optional<Window> window;
   while (Clock::now() - start < kGiveUpAfter) {
     if (!window) {
-      window = FindViewableWindow(display, pid);
+      window = FindViewableWindow(display, pid, DefaultRootWindow(display), 1);
     }
     if (window && ButtonTextDrawn(display, *window)) {
       const std::chrono::duration<double, std::milli> elapsed = Clock::now() - start;
@@ -170,13 +187,24 @@ T Median(std::vector<T> values) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The targets: within 10 % of the floor's time, and 5 % of its memory natively or 10 % under
+  // Wine, whose own share of a small program's memory moves more from run to run.
+  double memory_target = 1.05;
+  int least_pairs = 15;
+  if (argc > 1 && std::strcmp(argv[1], "--wine") == 0) {
+    launcher = "wine";
+    memory_target = 1.10;
+    least_pairs = 11;
+    --argc;
+    ++argv;
+  }
   if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: startup_bench KAVONI FLOOR [PAIRS]\n");
+    std::fprintf(stderr, "usage: startup_bench [--wine] KAVONI FLOOR [PAIRS]\n");
     return 2;
   }
   const char* kavoni = argv[1];
   const char* floor = argv[2];
-  const int pairs = argc == 4 ? std::max(15, std::atoi(argv[3])) : 21;
+  const int pairs = argc == 4 ? std::max(least_pairs, std::atoi(argv[3])) : 21;
 
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
@@ -221,9 +249,9 @@ int main(int argc, char* argv[]) {
       "  time to first drawn frame: kavoni %.1f ms, floor %.1f ms, ratio %.3f (target 1.10)\n",
       k_ms, f_ms, time_ratio);
   std::printf(
-      "  resident memory then:      kavoni %ld KiB, floor %ld KiB, ratio %.3f (target 1.05)\n",
-      k_kib, f_kib, memory_ratio);
-  std::printf("  %s\n",
-              time_ratio <= 1.10 && memory_ratio <= 1.05 ? "within target" : "OUTSIDE target");
+      "  resident memory then:      kavoni %ld KiB, floor %ld KiB, ratio %.3f (target %.2f)\n",
+      k_kib, f_kib, memory_ratio, memory_target);
+  std::printf("  %s\n", time_ratio <= 1.10 && memory_ratio <= memory_target ? "within target"
+                                                                            : "OUTSIDE target");
   return 0;
 }

@@ -5,9 +5,13 @@
 KAVONI_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libx11-dev fonts-dejavu-core
-  libgtest-dev clang-format
-  xvfb xauth xdotool x11-utils
-  desktop-file-utils appstream binutils-mingw-w64-x86-64 dpkg-dev file
+  libgtest-dev googletest clang-format
+  xvfb xauth xdotool x11-utils openbox xclip
+  dbus-daemon at-spi2-core python3-pyatspi
+  desktop-file-utils appstream dpkg-dev file
+  # The Windows program: MinGW-w64 with the win32 thread model, and Wine (64-bit only) to run
+  # it and its tests.
+  g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile
 )
 
 kavoni_install_packages() {

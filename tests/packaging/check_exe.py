@@ -1,0 +1,132 @@
+#!/usr/bin/python3
+"""Reads the built Kavoni.exe back and checks what Windows shows of it: the version record,
+the icon, the application manifest, and that it needs no DLL beyond Windows' own.
+
+usage: check_exe.py KAVONI.EXE
+"""
+import sys
+import xml.etree.ElementTree as ElementTree
+
+import pefile
+
+faults = []
+
+
+def expect(condition, fault):
+    if not condition:
+        faults.append(fault)
+
+
+def resources(pe, kind):
+    """The data of every resource of the given type, in the order the file lists them."""
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id != kind:
+            continue
+        for name in entry.directory.entries:
+            for language in name.directory.entries:
+                rva, size = language.data.struct.OffsetToData, language.data.struct.Size
+                yield name, pe.get_data(rva, size)
+
+
+def check_version(pe):
+    if not hasattr(pe, "FileInfo") or not hasattr(pe, "VS_FIXEDFILEINFO"):
+        faults.append("no version record")
+        return
+    strings = {}
+    translations = []
+    for info in pe.FileInfo[0]:
+        if info.Key == b"StringFileInfo":
+            for table in info.StringTable:
+                expect(table.LangID == b"040904B0", f"string table {table.LangID}")
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+        elif info.Key == b"VarFileInfo":
+            for var in info.Var:
+                translations.extend(var.entry.values())
+    wanted = {
+        "Comments": "A program that designs sprites for ION for the TI-83 and the TI-83+. "
+        "Click the checkboxes, enter a name, click Make Sprite, Save as a .txt file, "
+        "important into Asm program",
+        "FileDescription": "A WIN-32 .EXE",
+        "FileVersion": "1.01",
+        "ProductVersion": "1.01",
+        "ProductName": "Kavoni",
+        "InternalName": "Kavoni",
+        "OriginalFilename": "Kavoni.exe",
+    }
+    for key, value in wanted.items():
+        expect(strings.get(key) == value, f"version field {key} is {strings.get(key)!r}")
+    expect(translations == ["0x0409 0x04b0"], f"translations {translations}")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    for what, ms, ls in (("file", fixed.FileVersionMS, fixed.FileVersionLS),
+                         ("product", fixed.ProductVersionMS, fixed.ProductVersionLS)):
+        numbers = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+        expect(numbers == (1, 1, 0, 0), f"numeric {what} version {numbers}")
+    expect(fixed.FileOS == 0x4 and fixed.FileType == 0x1, "not a Win32 application record")
+
+
+def check_icon(pe):
+    groups = list(resources(pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"]))
+    expect(len(groups) >= 1, "no icon")
+    if not groups:
+        return
+    data = groups[0][1]
+    count = int.from_bytes(data[4:6], "little")
+    images = []
+    for i in range(count):
+        entry = data[6 + 14 * i: 6 + 14 * (i + 1)]
+        images.append((entry[0], entry[1], entry[2], int.from_bytes(entry[6:8], "little")))
+    # 32 x 32 and 16 x 16 in 16 colours, 32 x 32 in 2 colours.
+    expect(images == [(32, 32, 16, 4), (16, 16, 16, 4), (32, 32, 2, 1)],
+           f"the first icon holds {images}")
+    expect(len(list(resources(pe, pefile.RESOURCE_TYPE["RT_ICON"]))) == count,
+           "an icon image is missing")
+
+
+def check_manifest(pe):
+    manifests = [(name.id, data) for name, data in resources(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"])]
+    expect([i for i, _ in manifests] == [1], f"manifests {[i for i, _ in manifests]}")
+    if not manifests:
+        return
+    root = ElementTree.fromstring(manifests[0][1])
+    texts = {element.tag.split("}")[-1]: (element.text or "").strip() for element in root.iter()}
+    expect("PerMonitorV2" in texts.get("dpiAwareness", ""), "not per-monitor DPI aware (v2)")
+    expect("activeCodePage" not in texts, "the process is opted into another code page")
+    controls = [
+        element.attrib for element in root.iter()
+        if element.tag.endswith("assemblyIdentity")
+        and element.attrib.get("name") == "Microsoft.Windows.Common-Controls"
+    ]
+    expect(controls and controls[0].get("version") == "6.0.0.0", "no Common Controls 6")
+
+
+def check_imports(pe):
+    system = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll"}
+    imported = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
+    expect(imported <= system, f"imports beyond Windows' own: {sorted(imported - system)}")
+    # The save dialog's libraries are loaded on the first press, not at start-up.
+    late = {"comdlg32.dll", "shell32.dll", "ole32.dll"} & imported
+    expect(not late, f"loaded at start-up: {sorted(late)}")
+    expect(pe.OPTIONAL_HEADER.Subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"],
+           "not a windowed program")
+    return sorted(imported)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    pe = pefile.PE(sys.argv[1])
+    check_version(pe)
+    check_icon(pe)
+    check_manifest(pe)
+    imported = check_imports(pe)
+    for fault in faults:
+        print("FAIL:", fault)
+    if faults:
+        sys.exit(1)
+    print(f"version record, icon and manifest in place; imports {', '.join(imported)}")
+
+
+if __name__ == "__main__":
+    main()
