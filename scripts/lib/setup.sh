@@ -9,9 +9,9 @@ KAVONI_PACKAGES=(
   xvfb xauth xdotool x11-utils openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev file
-  # The Windows program: MinGW-w64 with the win32 thread model, and Wine (64-bit only) to run
-  # it and its tests.
-  g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile
+  # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it
+  # and its tests, and NSIS for its installer.
+  g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis
 )
 
 kavoni_install_packages() {

@@ -36,3 +36,20 @@ xdo_click_cell() {
 
 xdo_click_name_box() { xdotool mousemove --window "$1" 65 33 click 1; }
 xdo_click_button() { xdotool mousemove --window "$1" 65 236 click 1; }
+
+# Closes window $1 as a user does, with Alt+F4 through the window manager, and waits up to 10 s
+# for process $2 to end. Prints nothing; returns the process's exit status, or 124 if it
+# would not end.
+xdo_close_and_wait() {
+  xdotool windowactivate --sync "$1" key alt+F4
+  for _ in $(seq 200); do
+    kill -0 "$2" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$2" 2>/dev/null; then
+    return 124
+  fi
+  local status=0
+  wait "$2" || status=$?
+  return "$status"
+}

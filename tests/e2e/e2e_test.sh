@@ -236,14 +236,9 @@ echo "the box titled Error said what it should; nothing was created"
 
 echo "== Closing the window"
 kill -0 "$app_pid" 2>/dev/null || fail "the program is no longer running"
-xdotool windowactivate --sync "$window" key alt+F4
-for _ in $(seq 200); do
-  kill -0 "$app_pid" 2>/dev/null || break
-  sleep 0.05
-done
-kill -0 "$app_pid" 2>/dev/null && fail "the program did not end when its window was closed"
 status=0
-wait "$app_pid" || status=$?
+xdo_close_and_wait "$window" "$app_pid" || status=$?
+[[ $status -ne 124 ]] || fail "the program did not end when its window was closed"
 app_pid=
 [[ $status -eq 0 ]] || fail "the program exited with status $status: $(cat "$work/program.log")"
 echo "the program ended with status 0"

@@ -3,6 +3,7 @@
 the icon, the application manifest, and that it needs no DLL beyond Windows' own.
 
 usage: check_exe.py KAVONI.EXE
+       check_exe.py --installer SETUP.EXE   the installer's own record and icon
 """
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -28,6 +29,33 @@ def resources(pe, kind):
             for language in name.directory.entries:
                 rva, size = language.data.struct.OffsetToData, language.data.struct.Size
                 yield name, pe.get_data(rva, size)
+
+
+def version_strings(pe):
+    strings = {}
+    for info in pe.FileInfo[0]:
+        if info.Key == b"StringFileInfo":
+            for table in info.StringTable:
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return strings
+
+
+def check_installer(pe):
+    """The installer names the product and its version, and shows the program's icon."""
+    if not hasattr(pe, "FileInfo"):
+        faults.append("no version record")
+        return
+    strings = version_strings(pe)
+    for key, value in (("ProductName", "Kavoni"), ("ProductVersion", "1.01"),
+                       ("FileVersion", "1.01")):
+        expect(strings.get(key) == value, f"installer field {key} is {strings.get(key)!r}")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    numbers = (fixed.ProductVersionMS >> 16, fixed.ProductVersionMS & 0xFFFF,
+               fixed.ProductVersionLS >> 16, fixed.ProductVersionLS & 0xFFFF)
+    expect(numbers == (1, 1, 0, 0), f"numeric product version {numbers}")
+    expect(pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"],
+           "not a 64-bit installer")
+    expect(any(True for _ in resources(pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"])), "no icon")
 
 
 def check_version(pe):
@@ -114,6 +142,11 @@ def check_imports(pe):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--installer":
+        check_installer(pefile.PE(sys.argv[2]))
+        for fault in faults:
+            print("FAIL:", fault)
+        sys.exit(1 if faults else 0)
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     pe = pefile.PE(sys.argv[1])

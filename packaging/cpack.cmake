@@ -1,0 +1,41 @@
+# What `cpack` makes in a build folder. Every name and version comes from the project() line.
+set(CPACK_PACKAGE_VERSION "${KAVONI_DISPLAY_VERSION}")
+set(CPACK_PACKAGE_VENDOR "The Kavoni developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Tick the pixels of an 8 x 8 grid, name the sprite and save it as a text file of .db lines, ready for an ION assembly program.")
+
+if(WIN32)
+  # build-windows: cpack makes Kavoni-1.01-win64.zip (the program and a README, to run from
+  # anywhere) and Kavoni-1.01-win64-setup.exe (an installer for Program Files).
+  set(CPACK_PACKAGE_NAME Kavoni)
+  set(CPACK_GENERATOR "ZIP;NSIS")
+  set(CPACK_PACKAGE_FILE_NAME "Kavoni-${KAVONI_DISPLAY_VERSION}-win64")
+  set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/packaging/windows/cpack_generator.cmake")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Kavoni)
+  # Our own installer script, found by CPack on its module path.
+  set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/packaging/windows")
+  set(CPACK_NSIS_EXECUTABLE "${PROJECT_SOURCE_DIR}/packaging/windows/makensis-amd64.sh")
+  set(CPACK_KAVONI_ICON "${PROJECT_SOURCE_DIR}/icons/kavoni.ico")
+  set(CPACK_KAVONI_HOMEPAGE "${KAVONI_HOMEPAGE}")
+  set(CPACK_KAVONI_NUMERIC_VERSION "${PROJECT_VERSION}")
+
+  # The README in the zip and beside the installed program, with Windows' line ends.
+  configure_file(packaging/windows/README.txt.in "${PROJECT_BINARY_DIR}/README.txt" @ONLY
+    NEWLINE_STYLE CRLF)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
+else()
+  # build: cpack -G DEB makes the Debian package; its dependencies come from dpkg-shlibdeps,
+  # so it asks for exactly the Qt 6 libraries the program links.
+  set(CPACK_PACKAGE_NAME kavoni)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Kavoni developers <${KAVONI_CONTACT_EMAIL}>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries; without them
+  # the program cannot open its window.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+endif()
+include(CPack)

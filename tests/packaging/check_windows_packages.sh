@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Makes the Windows packages from the build folder and tries them as a Windows user would,
+# under Wine: the portable zip's contents, then the installer run silently, the installed
+# program started, and the uninstaller run silently.
+# usage: check_windows_packages.sh BUILD_DIR WINE_ROOT
+set -euo pipefail
+build=$1
+wine_root=$2
+here=$(dirname "${BASH_SOURCE[0]}")
+source "$here/../../scripts/lib/xsession.sh"
+source "$here/../../scripts/lib/xdo.sh"
+wineserver=/usr/lib/wine/wineserver
+export WINEPREFIX=$wine_root/prefix HOME=$wine_root/home WINEDEBUG=-all
+out=$(mktemp -d)
+app_pid=
+cleanup() {
+  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
+  "$wineserver" -k 2>/dev/null || true
+  xsession_stop
+  rm -rf "$out"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+version=1.01
+programs="$WINEPREFIX/drive_c/Program Files/Kavoni"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kavoni.lnk"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavoni'
+
+cpack --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
+  { cat "$out/cpack.log" >&2; fail "cpack failed"; }
+zip=$out/Kavoni-$version-win64.zip
+setup=$out/Kavoni-$version-win64-setup.exe
+[[ -f $zip && -f $setup ]] || fail "cpack made: $(ls "$out")"
+
+echo "== The portable zip"
+/usr/bin/python3 - "$zip" "$build/Kavoni.exe" <<'PYTHON' || fail "the zip is not as it should be"
+import sys, zipfile
+archive = zipfile.ZipFile(sys.argv[1])
+names = sorted(archive.namelist())
+folder = "Kavoni-1.01-win64/"
+assert names == [folder + "Kavoni.exe", folder + "README.txt"], names
+assert archive.read(folder + "Kavoni.exe") == open(sys.argv[2], "rb").read(), "another Kavoni.exe"
+readme = archive.read(folder + "README.txt")
+assert readme.count(b"\n") > 10 and readme.count(b"\n") == readme.count(b"\r\n"), "not CR LF"
+assert b"Make Sprite" in readme and b".db %00011000" in readme, "the README lacks its content"
+print(", ".join(names))
+PYTHON
+
+echo "== The installer's own record"
+/usr/bin/python3 "$here/check_exe.py" --installer "$setup" || fail "the installer's record"
+
+echo "== Installing silently"
+"$wineserver" -k 2>/dev/null || true
+wine "$setup" /S || fail "the installer failed"
+"$wineserver" -w
+cmp "$build/Kavoni.exe" "$programs/Kavoni.exe" || fail "Program Files holds another Kavoni.exe"
+[[ -f $programs/README.txt && -f $programs/Uninstall.exe ]] || fail "installed: $(ls "$programs")"
+[[ -f $shortcut ]] || fail "no Start-menu shortcut"
+# A shortcut spells its target in its link information, as 8-bit text or as UTF-16.
+grep -qaF 'C:\Program Files\Kavoni\Kavoni.exe' "$shortcut" ||
+  iconv -f UTF-16LE -t UTF-8 "$shortcut" 2>/dev/null | grep -qaF 'Program Files\Kavoni\Kavoni.exe' ||
+  fail "the shortcut does not point at the installed program"
+query() { wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
+[[ $(query DisplayName) == Kavoni ]] || fail "DisplayName is '$(query DisplayName)'"
+[[ $(query DisplayVersion) == "$version" ]] || fail "DisplayVersion is '$(query DisplayVersion)'"
+[[ -n $(query Publisher) && -n $(query DisplayIcon) ]] || fail "no publisher or icon in the entry"
+[[ $(query InstallLocation) == 'C:\Program Files\Kavoni' ]] || fail "InstallLocation is '$(query InstallLocation)'"
+[[ ! -e $HOME/Desktop/Kavoni.lnk ]] || fail "a desktop shortcut nobody asked for"
+echo "Kavoni.exe, the shortcut and the Apps & features entry are in place"
+
+echo "== Starting the installed program"
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+xsession_start "$out"
+wine 'C:\Program Files\Kavoni\Kavoni.exe' >"$out/program.log" 2>&1 &
+app_pid=$!
+window=$(xdo_wait_for_window Kavoni) || fail "the installed program showed no window"
+# Wine takes keys for a new window only once it has activated it.
+sleep 1
+status=0
+xdo_close_and_wait "$window" "$app_pid" || status=$?
+app_pid=
+[[ $status -eq 0 ]] || fail "the installed program did not end with status 0 ($status)"
+xsession_stop
+"$wineserver" -w
+echo "its window opened, and closing it ended it"
+
+echo "== Removing it silently"
+wine "$programs/Uninstall.exe" /S || fail "the uninstaller failed"
+# The uninstaller runs on from a copy of itself, so the folder goes a moment later.
+for _ in $(seq 200); do
+  [[ -e $programs ]] || break
+  sleep 0.1
+done
+"$wineserver" -w
+[[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
+[[ ! -e $shortcut ]] || fail "the shortcut is still there"
+wine reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
+echo "the folder, the shortcut and the entry are gone"
