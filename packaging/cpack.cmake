@@ -34,8 +34,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Kavoni developers <${KAVONI_CONTACT_EMAIL}>")
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries; without them
-  # the program cannot open its window.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries, and the SVG
+  # icon engine in a library that nothing links; without them the program cannot open its
+  # window, or shows a soft icon at high scales.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 endif()
 include(CPack)

@@ -4,7 +4,7 @@
 # Everything that building, testing and benchmarking need, as Debian 12 packages.
 KAVONI_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libx11-dev fonts-dejavu-core
+  qt6-base-dev qt6-qpa-plugins libqt6svg6 libx11-dev fonts-dejavu-core
   libgtest-dev googletest clang-format
   xvfb xauth xdotool x11-utils openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi

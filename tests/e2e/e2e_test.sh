@@ -4,7 +4,7 @@
 # bytes of the files it saved. The same steps drive both windows: the Qt one, and Kavoni.exe
 # under Wine, which are X windows of the same geometry.
 #
-# usage: e2e_test.sh qt   KAVONI      CONTACT_EMAIL                (in a D-Bus session)
+# usage: e2e_test.sh qt   KAVONI      CONTACT_EMAIL LAUNCHER.desktop   (in a D-Bus session)
 #        e2e_test.sh wine KAVONI.EXE  CONTACT_EMAIL WINE_ROOT BOX_TEXT.EXE
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
@@ -34,6 +34,7 @@ fail() {
 # What differs between the two windows. Everything else below is shared.
 case $platform in
   qt)
+    launcher=$4
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work
     # Qt's own file dialog, whatever the desktop would pick.
     export QT_QPA_PLATFORMTHEME=
@@ -46,7 +47,8 @@ case $platform in
     export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
     /usr/bin/python3 "$here/atspi.py" start-bus
     start_program() { "$program"; }
-    box_text() { /usr/bin/python3 "$here/atspi.py" box-text "$1"; }
+    atspi() { /usr/bin/python3 "$here/atspi.py" "$@"; }
+    box_text() { atspi box-text "$1"; }
     # The name goes out in the locale's encoding, UTF-8, whatever it holds.
     name_bytes() { printf '%s' "$1"; }
     ;;
@@ -143,6 +145,28 @@ window=$(wait_for_window Kavoni)
 xdotool windowactivate --sync "$window"
 sleep "$settles"
 
+echo "== What the window tells the desktop"
+# Motif hints, as window managers read them: flags, functions, decorations. One fixed size:
+# move, minimise and close, and no resizing or maximising offered.
+read -r flags functions decorations _ <<<"$(xprop -id "$window" _MOTIF_WM_HINTS |
+  sed 's/.*= //; s/,/ /g')"
+(((flags & 3) == 3 && functions == 0x2c && (decorations & 0x44) == 0)) ||
+  fail "the window offers more than move, minimise and close: $flags $functions $decorations"
+if [[ $platform == qt ]]; then
+  # Docks group the window with its launcher by the window's class.
+  class=$(xprop -id "$window" WM_CLASS | sed 's/.*", "//; s/"$//')
+  [[ $(sed -n 's/^StartupWMClass=//p' "$launcher") == "$class" ]] ||
+    fail "the launcher's StartupWMClass does not name the window's class $class"
+  # Sharp at high scales: an icon image of 48 pixels or more.
+  largest=$(xprop -id "$window" _NET_WM_ICON | sed -n 's/.*Icon (\([0-9]*\) x .*/\1/p' |
+    sort -n | tail -n1)
+  ((largest >= 48)) || fail "the largest window icon is ${largest:-0} pixels"
+  # What a screen reader meets: a frame named Kavoni, 64 named pixels, the button and the
+  # labelled name box.
+  atspi check-window || fail "the window reads wrongly to a screen reader"
+fi
+echo "it offers move, minimise and close, and reads as it should"
+
 echo "== Drawing with the mouse and saving to a new file on the Desktop"
 # Focus starts on the top-left cell, so Space ticks it.
 xdotool key space
@@ -150,6 +174,10 @@ xdotool key space
 for cell in 27 28 35 36 9 9; do
   xdo_click_cell "$window" "$cell"
 done
+if [[ $platform == qt ]]; then
+  [[ $(atspi cell-state 27) == checked && $(atspi cell-state 9) == clear ]] ||
+    fail "a screen reader does not hear the cells' states"
+fi
 xdo_click_name_box "$window"
 xdotool type --delay 10 "ball"
 xdo_click_button "$window"

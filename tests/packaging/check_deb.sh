@@ -36,4 +36,5 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* ]] || fail "Depends lacks Qt 6 Widgets: $depends"
 [[ $depends == *libqt6gui6* ]] || fail "Depends lacks Qt 6 Gui: $depends"
 [[ $depends == *qt6-qpa-plugins* ]] || fail "Depends lacks the platform plugins: $depends"
+[[ $depends == *libqt6svg6* ]] || fail "Depends lacks the SVG icon engine: $depends"
 echo "$(basename "$deb"): $(wc -l <"$out/files") entries; Depends: $depends"

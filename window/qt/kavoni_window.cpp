@@ -1,5 +1,7 @@
 #include "window/qt/kavoni_window.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -10,10 +12,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <limits>
 #include <stdexcept>
 
 #include "window/qt/qt_layout.h"
 #include "window/qt/single_line_validator.h"
+#include "window/qt/x11_fixed_size.h"
 
 namespace kavoni {
 
@@ -43,13 +47,43 @@ QMessageBox::StandardButtons ToQt(MessageButtons buttons) {
   return QMessageBox::Ok;
 }
 
+// Every size the icon is drawn at, the scalable one included, so the window manager and the
+// dock pick a sharp one at any scale; the .ico's 16 and 32 pixel images alone look soft at 2x.
+QIcon AllIconSizes() {
+  QIcon icon(QStringLiteral(":/icons/kavoni.svg"));
+  for (int size : {16, 32, 48}) {
+    icon.addFile(QStringLiteral(":/icons/kavoni-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+// A plain top-level QWidget reads to screen readers as a "filler"; the designer window is the
+// program's window and says so.
+QAccessibleInterface* AccessibleKavoni(const QString& class_name, QObject* object) {
+  if (class_name == QLatin1String(Kavoni::staticMetaObject.className()) && object->isWidgetType()) {
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
+  static const bool kAccessibleAsWindow = [] {
+    QAccessible::installFactory(&AccessibleKavoni);
+    return true;
+  }();
+  static_cast<void>(kAccessibleAsWindow);
   setObjectName(QStringLiteral("Kavoni"));
   setWindowTitle(QStringLiteral("Kavoni"));
-  setWindowIcon(QIcon(QStringLiteral(":/icons/kavoni.ico")));
+  setWindowIcon(AllIconSizes());
+  // One size only: minimise and close, and neither maximise nor a resizable border, which the
+  // window manager would otherwise offer without anything to show for them.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setFixedSize(layout::ToQRect(layout::kClientArea).size());
+  AdvertiseFixedSize(*this);
   BuildControls();
   ChainTabOrder();
   // Takes effect when the window is first activated.
@@ -67,7 +101,12 @@ void Kavoni::BuildControls() {
   nme_->setObjectName(QStringLiteral("nme"));
   nme_->setGeometry(layout::ToQRect(layout::kNme));
   nme_->setValidator(new SingleLineValidator(nme_));
-  nme_->setAccessibleName(QStringLiteral("Sprite Name"));
+  // The name is written exactly as typed, so a long one is not cut at QLineEdit's default
+  // 32,767 characters.
+  nme_->setMaxLength(std::numeric_limits<int>::max());
+  // The label names the box, for screen readers too: it is the box's buddy, so they announce
+  // "Sprite Name" once, as the box's label.
+  label1->setBuddy(nme_);
 
   for (int index = 0; index < kCellCount; ++index) {
     // The caption does not fit the box and never shows; screen readers get a name that says

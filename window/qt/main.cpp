@@ -4,9 +4,11 @@
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Kavoni"));
+  // Also the class of the window on X11 (WM_CLASS), which the launcher's StartupWMClass names
+  // so that docks group the running window with its launcher.
+  QApplication::setApplicationName(QStringLiteral(KAVONI_WM_CLASS));
   QApplication::setApplicationVersion(QStringLiteral(KAVONI_DISPLAY_VERSION));
-  // Lets desktops match the running window to its installed launcher and icon.
+  // The same match on Wayland, where the app id is the launcher's name.
   QGuiApplication::setDesktopFileName(QStringLiteral(KAVONI_APP_ID));
 
   kavoni::Kavoni window;

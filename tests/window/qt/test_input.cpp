@@ -69,15 +69,27 @@ TEST_F(InputTest, NameIsTakenAsTypedIncludingSpacesAndAccents) {
   EXPECT_EQ(window_->NameText(), "  Ball \xc3\xa9 ");
 }
 
-TEST_F(InputTest, PastedLineBreaksBecomeSpaces) {
-  NameBox()->setText(QStringLiteral("two\nlines"));
-  EXPECT_EQ(NameBox()->text(), "two lines");
-
-  NameBox()->clear();
-  QGuiApplication::clipboard()->setText(QStringLiteral("a\r\nb\rc\nd"));
-  NameBox()->paste();
-  EXPECT_EQ(NameBox()->text(), "a b c d") << "CR LF is one break and so one space";
-  EXPECT_EQ(window_->NameText(), "a b c d");
+// What the box shows is what gets written: one line, no control characters, nothing cut.
+TEST_F(InputTest, PastedNamesArriveWholeOnOneLine) {
+  const struct {
+    QString pasted;
+    QString shown;
+  } cases[] = {
+      {QStringLiteral("a\r\nb\rc\nd"), QStringLiteral("a b c d")},  // CR LF is one break
+      {QStringLiteral("tab\there"), QStringLiteral("tab here")},
+      {QString::fromUtf16(u"nul\u0000bell\u0007del\u007f", 13), QStringLiteral("nul bell del ")},
+      {QString(40000, QLatin1Char('x')), QString(40000, QLatin1Char('x'))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown.left(20).toStdString());
+    NameBox()->clear();
+    QGuiApplication::clipboard()->setText(c.pasted);
+    NameBox()->paste();
+    EXPECT_EQ(NameBox()->text(), c.shown);
+    EXPECT_EQ(window_->NameText(), c.shown.toStdString());
+  }
+  NameBox()->setText(QStringLiteral("set\nby code"));
+  EXPECT_EQ(NameBox()->text(), "set by code");
 }
 
 TEST_F(InputTest, PasteInTheMiddleKeepsTheCursorAfterThePastedText) {

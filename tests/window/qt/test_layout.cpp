@@ -1,4 +1,6 @@
 #include <QAccessible>
+#include <QIcon>
+#include <QImage>
 #include <QRect>
 
 #include "window_fixture.h"
@@ -33,6 +35,10 @@ TEST_F(LayoutTest, ClientAreaIs1965By4380TwipsAndFixed) {
   EXPECT_EQ(window_->width() * kTwipsPerPixel, 1965);
   EXPECT_EQ(window_->height() * kTwipsPerPixel, 4380);
   EXPECT_EQ(window_->minimumSize(), window_->maximumSize()) << "the window is not resizable";
+  const Qt::WindowFlags flags = window_->windowFlags();
+  EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint)) << "nothing to maximise to";
+  EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
 }
 
 TEST_F(LayoutTest, LabelNameBoxAndButtonSitAtTheirTwipsRectangles) {
@@ -81,10 +87,30 @@ TEST_F(LayoutTest, CellsHaveAccessibleNamesByRowAndColumn) {
   EXPECT_EQ(cell->role(), QAccessible::CheckBox);
 }
 
-TEST_F(LayoutTest, WindowShowsTheIconAtBothSizes) {
-  const QList<QSize> sizes = window_->windowIcon().availableSizes();
-  EXPECT_TRUE(sizes.contains(QSize(16, 16)));
-  EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+TEST_F(LayoutTest, ScreenReadersMeetAWindowWithALabelledNameBox) {
+  QAccessibleInterface* top = QAccessible::queryAccessibleInterface(window_.get());
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->role(), QAccessible::Window);
+  EXPECT_EQ(top->text(QAccessible::Name), "Kavoni");
+
+  QAccessibleInterface* name_box = QAccessible::queryAccessibleInterface(NameBox());
+  ASSERT_NE(name_box, nullptr);
+  EXPECT_EQ(name_box->text(QAccessible::Name), "Sprite Name");
+  const auto labels = name_box->relations(QAccessible::Label);
+  ASSERT_EQ(labels.size(), 1);
+  EXPECT_EQ(labels.first().first->object(), Label()) << "labelled by Label1";
+}
+
+// Sharp at every scale: the drawn sizes up to 48 pixels, and the scalable icon beyond.
+TEST_F(LayoutTest, WindowIconComesInEverySize) {
+  const QIcon icon = window_->windowIcon();
+  for (int size : {16, 32, 48}) {
+    // The hand-drawn image of that size, not another scaled to it.
+    const QImage drawn(QStringLiteral(":/icons/kavoni-%1.png").arg(size));
+    EXPECT_EQ(icon.pixmap(QSize(size, size)).toImage().convertToFormat(drawn.format()), drawn)
+        << size;
+  }
+  EXPECT_EQ(icon.pixmap(QSize(256, 256)).size(), QSize(256, 256)) << "no scalable image";
 }
 
 }  // namespace
