@@ -6,6 +6,7 @@
 
 #include "sprite/file.h"
 #include "support/folder_state.h"
+#include "support/sprite_file.h"
 #include "support/temp_dir.h"
 
 namespace kavoni {
@@ -15,15 +16,7 @@ using testing::FolderState;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
-
-void WriteSprite(const std::filesystem::path& path, const std::string& name) {
-  SpriteTextFile file(path);
-  file.WriteLine(name);
-  for (int row = 0; row < 8; ++row) {
-    file.WriteLine("   .db %00000000");
-  }
-  file.Close();
-}
+using testing::WriteSprite;
 
 TEST(SpriteTextFileBytes, NameLineThenRowsEachEndingInCrLf) {
   TempDir dir;

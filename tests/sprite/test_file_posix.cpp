@@ -26,17 +26,20 @@
 #include "sprite/file.h"
 #include "sprite/scripted_ui.h"
 #include "support/folder_state.h"
+#include "support/sprite_file.h"
 #include "support/temp_dir.h"
 
 namespace kavoni {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ClearSprite;
 using testing::FolderState;
 using testing::ReadBytes;
 using testing::ScriptedSpriteUi;
 using testing::TempDir;
 using testing::WriteBytes;
+using testing::WriteSprite;
 
 // Debian's "nobody" and "nogroup".
 constexpr uid_t kNobody = 65534;
@@ -51,24 +54,6 @@ struct stat Stat(const fs::path& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0) << path << ": " << std::strerror(errno);
   return info;
-}
-
-// The bytes MakeSprite writes for the name "ball" on a clear grid.
-std::string BallSprite() {
-  std::string bytes = "ball\r\n";
-  for (int row = 0; row < 8; ++row) {
-    bytes += "   .db %00000000\r\n";
-  }
-  return bytes;
-}
-
-void WriteSprite(const fs::path& path) {
-  SpriteTextFile file(path);
-  file.WriteLine("ball");
-  for (int row = 0; row < 8; ++row) {
-    file.WriteLine("   .db %00000000");
-  }
-  file.Close();
 }
 
 struct ChildOptions {
@@ -176,7 +161,7 @@ void MakeSocket(const fs::path& path) {
 // a rename would get round the file's own permission, so none may happen.
 void MakeReadOnlySprite(const fs::path& dir) {
   fs::permissions(dir, fs::perms::all);
-  WriteBytes(dir / "sprite.txt", BallSprite());
+  WriteBytes(dir / "sprite.txt", ClearSprite());
   fs::permissions(dir / "sprite.txt", fs::perms(0444));
   if (IsRoot()) {
     ASSERT_EQ(chown((dir / "sprite.txt").c_str(), kNobody, kNogroup), 0);
@@ -279,7 +264,7 @@ TEST(Replace, KeepsThePermissionBits) {
     fs::permissions(dir / "ball.txt", fs::perms(mode));
     WriteSprite(dir / "ball.txt");
     EXPECT_EQ(Stat(dir / "ball.txt").st_mode & 07777, mode);
-    EXPECT_EQ(ReadBytes(dir / "ball.txt"), BallSprite());
+    EXPECT_EQ(ReadBytes(dir / "ball.txt"), ClearSprite());
   }
 }
 
@@ -333,7 +318,7 @@ TEST(Replace, LinkStaysALinkAndItsTargetIsReplaced) {
     for (const Link& link : c.links) {
       EXPECT_EQ(fs::read_symlink(dir / link.name), link.points_to) << "the link was replaced";
     }
-    EXPECT_EQ(ReadBytes(dir / c.target), BallSprite());
+    EXPECT_EQ(ReadBytes(dir / c.target), ClearSprite());
     for (const fs::path& folder : {dir.path(), dir / "art"}) {
       for (const std::string& name : FolderState::Of(folder).Names()) {
         EXPECT_EQ(name.find("kavoni-save"), std::string::npos) << "left behind: " << name;
@@ -348,7 +333,7 @@ TEST(Replace, AbsoluteLinkIsFollowed) {
   fs::create_symlink(dir / "real.txt", dir / "ball.txt");
   WriteSprite(dir / "ball.txt");
   EXPECT_TRUE(fs::is_symlink(dir / "ball.txt"));
-  EXPECT_EQ(ReadBytes(dir / "real.txt"), BallSprite());
+  EXPECT_EQ(ReadBytes(dir / "real.txt"), ClearSprite());
 }
 
 TEST(Replace, FileWithSeveralNamesIsWrittenInPlaceForAllOfThem) {
@@ -358,7 +343,7 @@ TEST(Replace, FileWithSeveralNamesIsWrittenInPlaceForAllOfThem) {
   const ino_t inode = Stat(dir / "ball.txt").st_ino;
   WriteSprite(dir / "ball.txt");
   EXPECT_EQ(Stat(dir / "ball.txt").st_ino, inode);
-  EXPECT_EQ(ReadBytes(dir / "also.txt"), BallSprite());
+  EXPECT_EQ(ReadBytes(dir / "also.txt"), ClearSprite());
   EXPECT_EQ(FolderState::Of(dir.path()).Names(),
             (std::vector<std::string>{"also.txt", "ball.txt"}));
 }
@@ -399,7 +384,7 @@ TEST(Replace, WithoutLeaveToReplaceTheFileIsWrittenInPlace) {
     const ino_t inode = Stat(dir / "sprite.txt").st_ino;
 
     EXPECT_EQ(SaveInChild(dir / "sprite", AsOrdinaryUser()), Outcome::kSavedSilently);
-    EXPECT_EQ(ReadBytes(dir / "sprite.txt"), BallSprite());
+    EXPECT_EQ(ReadBytes(dir / "sprite.txt"), ClearSprite());
     EXPECT_EQ(Stat(dir / "sprite.txt").st_ino, inode);
     EXPECT_EQ(Stat(dir / "sprite.txt").st_mode & 07777, 0666u);
     EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"sprite.txt"});

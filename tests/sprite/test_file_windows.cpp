@@ -12,21 +12,18 @@
 
 #include "sprite/file.h"
 #include "support/folder_state.h"
+#include "support/sprite_file.h"
 #include "support/temp_dir.h"
 
 namespace kavoni {
 namespace {
 
+using testing::ClearSprite;
 using testing::FolderState;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
-
-void WriteSprite(const std::filesystem::path& path) {
-  SpriteTextFile file(path);
-  file.WriteLine("ball");
-  file.Close();
-}
+using testing::WriteSprite;
 
 DWORD Attributes(const std::filesystem::path& path) {
   return GetFileAttributesW(path.c_str());
@@ -39,7 +36,7 @@ TEST(WindowsReplace, KeepsTheReplacedFilesAttributes) {
   WriteBytes(path, "saved earlier");
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
   WriteSprite(path);
-  EXPECT_EQ(ReadBytes(path), "ball\r\n");
+  EXPECT_EQ(ReadBytes(path), ClearSprite());
   EXPECT_NE(Attributes(path) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"ball.txt"});
 }
