@@ -75,6 +75,9 @@ SpriteTextFile::SpriteTextFile(const std::filesystem::path& path) : target_(Foll
       out_ = std::move(*temporary);
       return;
     }
+    // The folder takes no new files from this user, or the copy could not be given the file's
+    // permission bits: the file itself is written, once every line is known, as a plain open
+    // for writing would.
     temporary = std::nullopt;
     native::RemoveIfPresent(temporary_);
     temporary_.clear();
