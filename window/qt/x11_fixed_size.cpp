@@ -27,8 +27,11 @@ constexpr std::uint32_t kDecorationMinimize = 1u << 5;
 }  // namespace
 
 void AdvertiseFixedSize(QWidget& window) {
+  // Only Qt's own X11 platform: the offscreen one, for one, answers for X11 too, with no
+  // connection of its own.
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 == nullptr) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb") || x11 == nullptr ||
+      x11->connection() == nullptr) {
     return;
   }
   xcb_connection_t* connection = x11->connection();
