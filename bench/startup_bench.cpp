@@ -131,10 +131,8 @@ long ResidentKib(pid_t pid) {
   return -1;
 }
 
-// Set by --wine: the launcher that runs each program, or nullptr to run it directly.
-const char* launcher = nullptr;
-
-std::optional<Sample> Measure(Display* display, const char* program) {
+// `launcher` runs the program (wine, say), or is nullptr to run it directly.
+std::optional<Sample> Measure(Display* display, const char* launcher, const char* program) {
   const Clock::time_point start = Clock::now();
   const pid_t pid = fork();
   if (pid < 0) {
@@ -189,6 +187,7 @@ T Median(std::vector<T> values) {
 int main(int argc, char* argv[]) {
   // The targets: within 10 % of the floor's time, and 5 % of its memory natively or 10 % under
   // Wine, whose own share of a small program's memory moves more from run to run.
+  const char* launcher = nullptr;
   double memory_target = 1.05;
   int least_pairs = 15;
   if (argc > 1 && std::strcmp(argv[1], "--wine") == 0) {
@@ -214,8 +213,8 @@ int main(int argc, char* argv[]) {
   XSetErrorHandler(IgnoreXErrors);
 
   // One unmeasured pair first, so both start with the libraries already in the page cache.
-  Measure(display, kavoni);
-  Measure(display, floor);
+  Measure(display, launcher, kavoni);
+  Measure(display, launcher, floor);
 
   std::vector<double> kavoni_ms, floor_ms;
   std::vector<long> kavoni_kib, floor_kib;
@@ -224,8 +223,8 @@ int main(int argc, char* argv[]) {
   for (int pair = 0; pair < pairs; ++pair) {
     // Alternate which goes first, so neither always follows the other.
     const bool kavoni_first = pair % 2 == 0;
-    std::optional<Sample> a = Measure(display, kavoni_first ? kavoni : floor);
-    std::optional<Sample> b = Measure(display, kavoni_first ? floor : kavoni);
+    std::optional<Sample> a = Measure(display, launcher, kavoni_first ? kavoni : floor);
+    std::optional<Sample> b = Measure(display, launcher, kavoni_first ? floor : kavoni);
     if (!a || !b) {
       return 1;
     }

@@ -10,17 +10,17 @@ set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../scripts/lib/xdo.sh"
 source "$here/../../scripts/lib/xsession.sh"
+source "$here/../../scripts/lib/wine.sh"
 
 platform=$1
 program=$2
 email=$3
 work=$(mktemp -d)
 app_pid=
-wineserver=/usr/lib/wine/wineserver
 
 cleanup() {
   [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
-  [[ $platform == wine ]] && "$wineserver" -k 2>/dev/null || true
+  [[ $platform == wine ]] && wine_stop_server
   xsession_stop
   rm -rf "$work"
 }
@@ -55,7 +55,7 @@ case $platform in
   wine)
     wine_root=$4
     box_text_exe=$5
-    export WINEPREFIX=$wine_root/prefix HOME=$wine_root/home WINEDEBUG=-all
+    wine_use_root "$wine_root"
     desktop=$HOME/Desktop
     separator='\'
     # Wine's dialog takes keys only once it has listed its folder, and its window only once
@@ -134,10 +134,8 @@ expect_no_box() {
 mkdir -p "$desktop"
 rm -rf "${desktop:?}"/*
 xsession_start "$work"
-# A Wine server started on no display, or another one, would keep the window off this one.
 if [[ $platform == wine ]]; then
-  "$wineserver" -k 2>/dev/null || true
-  "$wineserver" -w 2>/dev/null || true
+  wine_stop_server
 fi
 (cd "$work" && start_program) >"$work/program.log" 2>&1 &
 app_pid=$!

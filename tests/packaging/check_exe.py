@@ -32,12 +32,15 @@ def resources(pe, kind):
 
 
 def version_strings(pe):
+    """The version record's strings, and the language and code page of each of its tables."""
     strings = {}
+    languages = []
     for info in pe.FileInfo[0]:
         if info.Key == b"StringFileInfo":
             for table in info.StringTable:
+                languages.append(table.LangID)
                 strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
-    return strings
+    return strings, languages
 
 
 def check_installer(pe):
@@ -45,7 +48,7 @@ def check_installer(pe):
     if not hasattr(pe, "FileInfo"):
         faults.append("no version record")
         return
-    strings = version_strings(pe)
+    strings, _ = version_strings(pe)
     for key, value in (("ProductName", "Kavoni"), ("ProductVersion", "1.01"),
                        ("FileVersion", "1.01")):
         expect(strings.get(key) == value, f"installer field {key} is {strings.get(key)!r}")
@@ -62,16 +65,11 @@ def check_version(pe):
     if not hasattr(pe, "FileInfo") or not hasattr(pe, "VS_FIXEDFILEINFO"):
         faults.append("no version record")
         return
-    strings = {}
-    translations = []
-    for info in pe.FileInfo[0]:
-        if info.Key == b"StringFileInfo":
-            for table in info.StringTable:
-                expect(table.LangID == b"040904B0", f"string table {table.LangID}")
-                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
-        elif info.Key == b"VarFileInfo":
-            for var in info.Var:
-                translations.extend(var.entry.values())
+    strings, languages = version_strings(pe)
+    for language in languages:
+        expect(language == b"040904B0", f"string table {language}")
+    translations = [value for info in pe.FileInfo[0] if info.Key == b"VarFileInfo"
+                    for var in info.Var for value in var.entry.values()]
     wanted = {
         "Comments": "A program that designs sprites for ION for the TI-83 and the TI-83+. "
         "Click the checkboxes, enter a name, click Make Sprite, Save as a .txt file, "

@@ -9,13 +9,13 @@ wine_root=$2
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../scripts/lib/xsession.sh"
 source "$here/../../scripts/lib/xdo.sh"
-wineserver=/usr/lib/wine/wineserver
-export WINEPREFIX=$wine_root/prefix HOME=$wine_root/home WINEDEBUG=-all
+source "$here/../../scripts/lib/wine.sh"
+wine_use_root "$wine_root"
 out=$(mktemp -d)
 app_pid=
 cleanup() {
   [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
-  "$wineserver" -k 2>/dev/null || true
+  wine_stop_server
   xsession_stop
   rm -rf "$out"
 }
@@ -51,9 +51,9 @@ echo "== The installer's own record"
 /usr/bin/python3 "$here/check_exe.py" --installer "$setup" || fail "the installer's record"
 
 echo "== Installing silently"
-"$wineserver" -k 2>/dev/null || true
+wine_stop_server
 wine "$setup" /S || fail "the installer failed"
-"$wineserver" -w
+wine_wait
 cmp "$build/Kavoni.exe" "$programs/Kavoni.exe" || fail "Program Files holds another Kavoni.exe"
 [[ -f $programs/README.txt && -f $programs/Uninstall.exe ]] || fail "installed: $(ls "$programs")"
 [[ -f $shortcut ]] || fail "no Start-menu shortcut"
@@ -70,8 +70,7 @@ query() { wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1"
 echo "Kavoni.exe, the shortcut and the Apps & features entry are in place"
 
 echo "== Starting the installed program"
-"$wineserver" -k 2>/dev/null || true
-"$wineserver" -w 2>/dev/null || true
+wine_stop_server
 xsession_start "$out"
 wine 'C:\Program Files\Kavoni\Kavoni.exe' >"$out/program.log" 2>&1 &
 app_pid=$!
@@ -83,7 +82,7 @@ xdo_close_and_wait "$window" "$app_pid" || status=$?
 app_pid=
 [[ $status -eq 0 ]] || fail "the installed program did not end with status 0 ($status)"
 xsession_stop
-"$wineserver" -w
+wine_wait
 echo "its window opened, and closing it ended it"
 
 echo "== Removing it silently"
@@ -93,7 +92,7 @@ for _ in $(seq 200); do
   [[ -e $programs ]] || break
   sleep 0.1
 done
-"$wineserver" -w
+wine_wait
 [[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
 [[ ! -e $shortcut ]] || fail "the shortcut is still there"
 wine reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"

@@ -7,13 +7,13 @@ set -euo pipefail
 root=$1
 shift
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
-wineserver=/usr/lib/wine/wineserver
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine.sh"
 
-export WINEPREFIX=$root/prefix HOME=$root/home WINEDEBUG=-all
+wine_use_root "$root"
 scratch=$(mktemp -d)
 small_disk=
 cleanup() {
-  "$wineserver" -k 2>/dev/null || true
+  wine_stop_server
   xsession_stop
   [[ -n $small_disk ]] && umount -l "$small_disk" 2>/dev/null
   rm -rf "$scratch"
@@ -29,10 +29,7 @@ if [[ $(id -u) -eq 0 ]] && mkdir "$scratch/small-disk" &&
 fi
 
 xsession_start "$scratch"
-# A server left from a program started on another display, or on none, would keep this
-# program's windows off the screen.
-"$wineserver" -k 2>/dev/null || true
-"$wineserver" -w 2>/dev/null || true
+wine_stop_server
 status=0
 wine "$@" || status=$?
 exit "$status"
