@@ -17,12 +17,14 @@ class SpriteFileError : public std::runtime_error {
 // The sprite text file, written line by line: every line ends in CR LF and its bytes go out
 // exactly as given, whatever the platform's own line ends are.
 //
-// A save replaces the file whole or not at all. The lines go to a temporary file beside the
-// target, which is synced to the disk and then renamed over the target in one step; on any
-// failure the temporary file is removed and the target is left as it was. A link is followed
-// and the file it points to is the one replaced. Where a rename would lose something (a file
-// with several hard links) or is not allowed (a folder the user may not create files in), the
-// file is written in place instead, and only once every line is known.
+// A save replaces the file whole or not at all. The lines go to a temporary file of the save's
+// own beside the target, which gets the target's access, is synced to the disk and is then
+// renamed over the target in one step; on any failure the temporary file is removed and the
+// target is left as it was. A link is followed and the file it points to is the one replaced.
+// Where a rename would lose something (a file with several hard links, an access list that
+// cannot be copied) or is not allowed (a folder the user may not create files in, or may not
+// replace the file in), the file is written in place instead, through the handle opened when
+// the save began, and only once every line is known.
 //
 // Every step reports failure by throwing SpriteFileError, and a failure to reach the disk
 // surfaces from Close(), never as a silent success.
@@ -50,10 +52,12 @@ class SpriteTextFile {
 
   // The file that is replaced: the path given, with any links followed.
   std::filesystem::path target_;
+  // The target as it was checked when the save began, if it was there: written in place
+  // through this, never reopened by name.
+  native::File target_file_;
   // Where the new content waits for the rename; empty when the target is written in place.
   std::filesystem::path temporary_;
-  // The temporary file, or the target itself when it is written in place.
-  native::File out_;
+  native::File temporary_file_;
   // The whole sprite is a few hundred bytes, so it is held here until Close(): a target
   // written in place is then emptied only when everything that replaces it is known.
   std::string content_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -34,9 +35,11 @@ class File {
   // How many names (hard links) the file has.
   unsigned LinkCount() const;
 
-  // Gives `other` this file's owner, group and permission bits, as far as the process may.
-  // Returns false when the permission bits could not be given, since a copy with other bits
-  // could let in people the file kept out.
+  // Gives `other` everything that says who may use this file: on POSIX its owner, group,
+  // permission bits, access list and the extended attributes a user may set; on Windows its
+  // access list and owner, and the flags a user sets. Owner and group go only as far as the
+  // process may give them away. Returns false when the access could not be copied exactly,
+  // since a copy with other rights could let in people the file kept out.
   bool LendAttributesTo(File& other) const;
 
 #ifdef _WIN32
@@ -50,6 +53,8 @@ class File {
   explicit File(Handle handle) : handle_(handle) {}
 
  private:
+  friend void PrepareToReplace(File& to_file);
+
   Handle handle_ = kNoHandle;
 };
 
@@ -58,13 +63,28 @@ class File {
 // file (a folder, a FIFO, a socket, a device) is refused at once, without waiting on it.
 std::optional<File> OpenExistingForWriting(const std::filesystem::path& path);
 
-// Creates `path`, which must not exist yet, for writing, with the mode a new file gets.
-// Returns nullopt when the folder does not let this user create files in it.
+// Where a save to `path` lands: the file at the end of any chain of symbolic links, which is
+// the file to replace, so that the links themselves stay. A link that points at nothing on
+// POSIX leads to the name it points at, which the save then creates.
+std::filesystem::path FinalPath(const std::filesystem::path& path);
+
+// Creates `path`, which must not exist yet, for writing, with the mode and access list that a
+// new file gets there. Returns nullopt when the folder does not let this user create files.
 std::optional<File> CreateNew(const std::filesystem::path& path);
 
+// Readies `to_file`, the open file that a save will replace, for the rename at its end. Windows
+// cannot rename over an open file, so there it is closed now if this user may delete it, and
+// kept open if the user may only write it. POSIX keeps it open either way.
+void PrepareToReplace(File& to_file);
+
 // Puts `from` in the place of `to` in one step, so that `to` is always either the old file or
-// the new one. Returns false when the folder does not let this user replace `to` this way.
-bool Replace(const std::filesystem::path& from, const std::filesystem::path& to);
+// the new one. Returns false, with `to_file` (the prepared file at `to`, if there is one) still
+// open, when this user may write `to` but not replace it.
+bool Replace(const std::filesystem::path& from, const std::filesystem::path& to, File& to_file);
+
+// Whether `path` is a plain file of this user's that nothing has written for `age`: a save's
+// temporary file that it could not remove, and not one that another save is writing now.
+bool IsAbandoned(const std::filesystem::path& path, std::chrono::seconds age) noexcept;
 
 // Removes a file if it is there; a failure is left for the next save to clean up.
 void RemoveIfPresent(const std::filesystem::path& path) noexcept;

@@ -1,10 +1,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "sprite/file.h"
@@ -24,6 +27,75 @@ struct stat StatOf(int fd) {
     Fail("cannot read the file's attributes", errno);
   }
   return info;
+}
+
+// As many links as the Linux kernel follows before it gives up with ELOOP.
+constexpr int kMaxLinkHops = 40;
+
+constexpr char kAccessList[] = "system.posix_acl_access";
+
+// The extended attributes that say who may use a file, or that its user put there: the access
+// list and the user namespace. Security labels and trusted attributes belong to the system,
+// which gives a new file its own.
+bool IsCopied(std::string_view name) {
+  return name == kAccessList || name.substr(0, 5) == "user.";
+}
+
+// Reads one of an open file's lists or values, which may grow between asking for its size and
+// reading it.
+template <typename Read>
+bool ReadGrowing(std::string& into, Read read) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const ssize_t size = read(nullptr, 0);
+    if (size < 0) {
+      return false;
+    }
+    into.resize(static_cast<std::size_t>(size));
+    const ssize_t got = read(into.data(), into.size());
+    if (got >= 0) {
+      into.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Copies the access list and the user's extended attributes from one open file to another, and
+// takes from `to` an access list that `from` lacks: a folder's default list, given to every
+// new file, must not widen a file that had none. False when any of it could not be done.
+bool CopyExtendedAttributes(int from, int to) {
+  std::string names;
+  if (!ReadGrowing(
+          names, [from](char* list, std::size_t size) { return ::flistxattr(from, list, size); })) {
+    // A file system without extended attributes has none to lose.
+    return errno == ENOTSUP;
+  }
+  bool copied_access_list = false;
+  for (std::size_t start = 0; start < names.size();) {
+    const std::string name(names.c_str() + start);
+    start += name.size() + 1;
+    if (!IsCopied(name)) {
+      continue;
+    }
+    std::string value;
+    if (!ReadGrowing(value, [from, &name](char* bytes, std::size_t size) {
+          return ::fgetxattr(from, name.c_str(), bytes, size);
+        })) {
+      if (errno == ENODATA) {
+        continue;  // removed meanwhile
+      }
+      return false;
+    }
+    if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) {
+      return false;
+    }
+    copied_access_list = copied_access_list || name == kAccessList;
+  }
+  return copied_access_list || ::fremovexattr(to, kAccessList) == 0 || errno == ENODATA ||
+         errno == ENOTSUP;
 }
 
 }  // namespace
@@ -54,6 +126,10 @@ void File::WriteAll(std::string_view bytes) {
         continue;
       }
       Fail("cannot write", errno);
+    }
+    // Nothing written and no error: trying again would loop for ever.
+    if (written == 0) {
+      Fail("cannot write", EIO);
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
@@ -91,7 +167,26 @@ bool File::LendAttributesTo(File& other) const {
   if (::fchown(other.handle_, info.st_uid, info.st_gid) != 0) {
     static_cast<void>(::fchown(other.handle_, static_cast<uid_t>(-1), info.st_gid));
   }
-  return ::fchmod(other.handle_, info.st_mode & 07777) == 0;
+  // The bits go last: with an access list in place they set its mask, which is the group bits
+  // of the file copied, so the list and the bits agree as they did on it.
+  return CopyExtendedAttributes(handle_, other.handle_) &&
+         ::fchmod(other.handle_, info.st_mode & 07777) == 0;
+}
+
+std::filesystem::path FinalPath(const std::filesystem::path& path) {
+  std::filesystem::path current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(current, error)) {
+      return current;
+    }
+    const std::filesystem::path next = std::filesystem::read_symlink(current, error);
+    if (error) {
+      throw SpriteFileError("cannot read the link: " + error.message());
+    }
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  Fail("too many levels of links", ELOOP);
 }
 
 std::optional<File> OpenExistingForWriting(const std::filesystem::path& path) {
@@ -119,6 +214,12 @@ std::optional<File> OpenExistingForWriting(const std::filesystem::path& path) {
   if (!S_ISREG(StatOf(fd).st_mode)) {
     Fail("not a regular file", EINVAL);
   }
+  // Only a FIFO needed it; the file may be written in place through this descriptor, where a
+  // short write must not be taken for a finished one.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    Fail("cannot set the file up for writing", errno);
+  }
   return file;
 }
 
@@ -136,7 +237,12 @@ std::optional<File> CreateNew(const std::filesystem::path& path) {
   return File(fd);
 }
 
-bool Replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+void PrepareToReplace(File&) {
+  // A rename over an open file is fine here, and whether the folder allows it shows only when
+  // it is tried; the descriptor stays open to write the file in place should it be refused.
+}
+
+bool Replace(const std::filesystem::path& from, const std::filesystem::path& to, File&) {
   if (::rename(from.c_str(), to.c_str()) != 0) {
     // A sticky folder lets only a file's owner replace it.
     if (errno == EACCES || errno == EPERM) {
@@ -145,6 +251,14 @@ bool Replace(const std::filesystem::path& from, const std::filesystem::path& to)
     Fail("cannot replace the file", errno);
   }
   return true;
+}
+
+bool IsAbandoned(const std::filesystem::path& path, std::chrono::seconds age) noexcept {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+    return false;
+  }
+  return std::time(nullptr) - info.st_mtime > age.count();
 }
 
 void RemoveIfPresent(const std::filesystem::path& path) noexcept {

@@ -5,7 +5,7 @@
 KAVONI_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libx11-dev fonts-dejavu-core
-  libgtest-dev googletest clang-format
+  libgtest-dev googletest clang-format acl
   xvfb xauth xdotool x11-utils openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev file

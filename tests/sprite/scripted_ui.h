@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,8 @@ class ScriptedSpriteUi : public SpriteUi {
   bool user_chooses = true;
   std::optional<Step> fail_at;
   int failing_cell = 0;
+  // Runs when the name is read, which is after the output was opened and before it is closed.
+  std::function<void()> on_name_read;
 
   std::vector<std::string> calls;
   std::vector<MessageBoxRequest> shown;
@@ -51,6 +54,9 @@ class ScriptedSpriteUi : public SpriteUi {
     calls.push_back("name");
     std::error_code error;
     output_opened_when_name_read = !std::filesystem::is_empty(file_name.parent_path(), error);
+    if (on_name_read) {
+      on_name_read();
+    }
     FailIf(Step::kName);
     return name;
   }

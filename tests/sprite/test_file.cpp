@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "sprite/file.h"
@@ -96,11 +98,76 @@ TEST(SpriteTextFileReplace, LongerExistingFileIsReplacedWholeAndNothingIsLeftBes
   EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"old.txt"});
 }
 
-TEST(SpriteTextFileReplace, LeftoverOfAnEarlierFailedSaveIsCleared) {
-  TempDir dir;
-  WriteBytes(dir / ".ball.txt.kavoni-save.tmp", "left by a save that could not clean up");
-  WriteSprite(dir / "ball.txt", "ball");
-  EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"ball.txt"});
+// A save clears what killed saves left behind, but never a file that another save may be
+// writing at this moment.
+TEST(SpriteTextFileReplace, OnlyAbandonedLeftoversAreCleared) {
+  using std::chrono::minutes;
+  const struct {
+    const char* what;
+    const char* name;
+    minutes age;
+    bool cleared;
+  } cases[] = {
+      {"this file's, long abandoned", ".ball.txt.0123456789abcdef.kavoni-save.tmp", minutes(60),
+       true},
+      {"another file's, long abandoned", ".other.txt.0123456789abcdef.kavoni-save.tmp", minutes(60),
+       true},
+      {"an older version's fixed name", ".ball.txt.kavoni-save.tmp", minutes(60), true},
+      {"another save's, being written now", ".ball.txt.fedcba9876543210.kavoni-save.tmp",
+       minutes(0), false},
+      {"not one of ours", ".ball.txt.swp", minutes(60), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteBytes(dir / c.name, "left by a save that could not clean up");
+    std::filesystem::last_write_time(dir / c.name,
+                                     std::filesystem::file_time_type::clock::now() - c.age);
+    WriteSprite(dir / "ball.txt", "ball");
+    EXPECT_EQ(std::filesystem::exists(dir / c.name), !c.cleared);
+    EXPECT_TRUE(std::filesystem::exists(dir / "ball.txt"));
+  }
+}
+
+// Two windows save the same file at nearly the same time. Each save is opened, given its
+// lines and closed, and the two are interleaved at every step: both must succeed, the file
+// must be whole and be the sprite of the save that closed last, and no temporary file stays.
+TEST(SpriteTextFileReplace, TwoSavesOfOneFileInterleavedEachStandOnTheirOwn) {
+  const struct {
+    const char* steps;  // o, w and c: open, write and close, by A (upper case) or B (lower)
+    char survivor;
+  } cases[] = {
+      {"OWCowc", 'B'}, {"OowWcC", 'A'}, {"OoWCwc", 'B'}, {"OowcWC", 'A'},
+      {"OWowcC", 'A'}, {"oOWwCc", 'B'}, {"OoWwCc", 'B'},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.steps);
+    TempDir dir;
+    const auto path = dir / "ball.txt";
+    WriteBytes(path, "saved earlier");
+    std::unique_ptr<SpriteTextFile> saves[2];
+    for (const char* step = c.steps; *step != '\0'; ++step) {
+      const bool is_a = *step >= 'A' && *step <= 'Z';
+      std::unique_ptr<SpriteTextFile>& save = saves[is_a ? 0 : 1];
+      const std::string name = is_a ? "A" : "B";
+      switch (*step | 0x20) {
+        case 'o':
+          save = std::make_unique<SpriteTextFile>(path);
+          break;
+        case 'w':
+          save->WriteLine(name);
+          for (int row = 0; row < 8; ++row) {
+            save->WriteLine("   .db %00000000");
+          }
+          break;
+        case 'c':
+          EXPECT_NO_THROW(save->Close()) << "save " << name;
+          break;
+      }
+    }
+    EXPECT_EQ(ReadBytes(path), testing::ClearSprite(std::string(1, c.survivor)));
+    EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"ball.txt"});
+  }
 }
 
 TEST(SpriteTextFileReplace, NothingChangesUntilClose) {

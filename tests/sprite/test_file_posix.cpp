@@ -10,10 +10,12 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -61,6 +63,9 @@ struct ChildOptions {
   bool unprivileged = false;
   // A file size limit that the kernel enforces, in bytes.
   std::optional<rlim_t> file_size_limit;
+  // Run by the test process, as itself, while the save waits between opening its output and
+  // closing it: someone else changing the folder under the save.
+  std::function<void()> meanwhile;
 };
 
 ChildOptions AsOrdinaryUser() {
@@ -97,6 +102,12 @@ const char* Describe(Outcome outcome) {
 // save may meet limits and identities that the test process keeps out of, and so a hang ends
 // in a failed test rather than a stalled run.
 Outcome SaveInChild(const fs::path& stem, const ChildOptions& options) {
+  int to_test[2];
+  int to_save[2];
+  if (pipe(to_test) != 0 || pipe(to_save) != 0) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return Outcome::kSetUpFailed;
+  }
   const pid_t pid = fork();
   if (pid < 0) {
     ADD_FAILURE() << "fork: " << std::strerror(errno);
@@ -118,11 +129,28 @@ Outcome SaveInChild(const fs::path& stem, const ChildOptions& options) {
     ScriptedSpriteUi ui;
     ui.file_name = stem;
     ui.name = "ball";
+    if (options.meanwhile) {
+      ui.on_name_read = [&] {
+        char go = 0;
+        if (write(to_test[1], "w", 1) != 1 || read(to_save[0], &go, 1) != 1) {
+          _exit(static_cast<int>(Outcome::kSetUpFailed));
+        }
+      };
+    }
     MakeSprite(ui);
     _exit(static_cast<int>(ui.ShowedTheFailureOnce() ? Outcome::kFailureShown
                            : ui.shown.empty()        ? Outcome::kSavedSilently
                                                      : Outcome::kSomethingElse));
   }
+  close(to_test[1]);
+  close(to_save[0]);
+  char waiting = 0;
+  if (options.meanwhile && read(to_test[0], &waiting, 1) == 1) {
+    options.meanwhile();
+    EXPECT_EQ(write(to_save[1], "g", 1), 1);
+  }
+  close(to_test[0]);
+  close(to_save[1]);
   const auto deadline = std::chrono::steady_clock::now() + kSaveTimeout;
   while (std::chrono::steady_clock::now() < deadline) {
     int status = 0;
@@ -389,6 +417,124 @@ TEST(Replace, WithoutLeaveToReplaceTheFileIsWrittenInPlace) {
     EXPECT_EQ(Stat(dir / "sprite.txt").st_mode & 07777, 0666u);
     EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"sprite.txt"});
     fs::permissions(dir.path(), fs::perms::owner_all);
+  }
+}
+
+// The file's owner swaps it for a link to one of the saver's own files while the save is under
+// way. The save may not replace the owner's file, so it writes it in place; it must write the
+// file it checked, not whatever the name leads to by then.
+TEST(Replace, InPlaceWriteGoesToTheFileCheckedNotToASwappedInLink) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "needs a file of another user, so root";
+  }
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms(01777));
+  WriteBytes(dir / "sprite.txt", "saved earlier");
+  fs::permissions(dir / "sprite.txt", fs::perms(0666));
+  WriteBytes(dir / "precious.txt", "the saver's own");
+  ASSERT_EQ(chown((dir / "precious.txt").c_str(), kNobody, kNogroup), 0);
+
+  ChildOptions options = AsOrdinaryUser();
+  options.meanwhile = [&] {
+    fs::rename(dir / "sprite.txt", dir / "moved.txt");
+    fs::create_symlink("precious.txt", dir / "sprite.txt");
+  };
+  EXPECT_EQ(SaveInChild(dir / "sprite", options), Outcome::kSavedSilently);
+  EXPECT_EQ(ReadBytes(dir / "precious.txt"), "the saver's own");
+  EXPECT_EQ(ReadBytes(dir / "moved.txt"), ClearSprite());
+  fs::permissions(dir.path(), fs::perms::owner_all);
+}
+
+// In a folder that everyone shares, another user's leftover under the name that an older
+// version used neither stops the save nor is touched by it.
+TEST(Replace, AnotherUsersLeftoverNeitherBlocksTheSaveNorIsTouched) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "needs a file of another user, so root";
+  }
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms(01777));
+  const fs::path leftover = dir / ".sprite.txt.kavoni-save.tmp";
+  WriteBytes(leftover, "another user's");
+  fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::hours(1));
+
+  EXPECT_EQ(SaveInChild(dir / "sprite", AsOrdinaryUser()), Outcome::kSavedSilently);
+  EXPECT_EQ(ReadBytes(dir / "sprite.txt"), ClearSprite());
+  EXPECT_EQ(ReadBytes(leftover), "another user's");
+  fs::permissions(dir.path(), fs::perms::owner_all);
+}
+
+// Who may use a file, as getfacl prints it, and the user's own extended attributes.
+std::string AccessOf(const fs::path& path) {
+  std::string access;
+  const std::string command = "getfacl -n -p --omit-header '" + path.string() + "' 2>&1";
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, out) != nullptr) {
+      access += buffer;
+    }
+    pclose(out);
+  }
+  char value[64] = {};
+  const ssize_t size = getxattr(path.c_str(), "user.kavoni-test", value, sizeof value - 1);
+  return access + "user.kavoni-test=" + (size >= 0 ? std::string(value) : "(none)");
+}
+
+bool Shell(const std::string& command) {
+  return std::system((command + " 2>/dev/null").c_str()) == 0;
+}
+
+TEST(Replace, KeepsTheAccessListAndTheUsersAttributes) {
+  {
+    TempDir probe;
+    if (!Shell("setfacl -m u:65534:r '" + probe.path().string() + "'")) {
+      GTEST_SKIP() << "setfacl does not work on " << probe.path()
+                   << " (is the acl package there?); the access-list cases did not run";
+    }
+  }
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& dir)> arrange;  // makes sprite.txt, unless it is new
+    const char* new_file_gets;                         // for a new file, what its list must hold
+  } cases[] = {
+      {"a list with an entry for another user, and a narrower owning group",
+       [](const fs::path& dir) {
+         WriteBytes(dir / "sprite.txt", "saved earlier");
+         fs::permissions(dir / "sprite.txt", fs::perms(0640));
+         ASSERT_TRUE(Shell("setfacl -m u:65534:rw,g::r '" + (dir / "sprite.txt").string() + "'"));
+       },
+       nullptr},
+      {"no list, in a folder whose default list would add one",
+       [](const fs::path& dir) {
+         WriteBytes(dir / "sprite.txt", "saved earlier");
+         ASSERT_TRUE(Shell("setfacl -d -m u:65534:rwx '" + dir.string() + "'"));
+       },
+       nullptr},
+      {"a user's attribute",
+       [](const fs::path& dir) {
+         WriteBytes(dir / "sprite.txt", "saved earlier");
+         ASSERT_EQ(setxattr((dir / "sprite.txt").c_str(), "user.kavoni-test", "kept", 4, 0), 0)
+             << std::strerror(errno);
+       },
+       nullptr},
+      {"a new file, in a folder with a default list",
+       [](const fs::path& dir) {
+         ASSERT_TRUE(Shell("setfacl -d -m u:65534:rwx '" + dir.string() + "'"));
+       },
+       "user:65534:rwx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    c.arrange(dir.path());
+    const fs::path path = dir / "sprite.txt";
+    const std::string before = c.new_file_gets == nullptr ? AccessOf(path) : "";
+    WriteSprite(path);
+    EXPECT_EQ(ReadBytes(path), ClearSprite());
+    if (c.new_file_gets == nullptr) {
+      EXPECT_EQ(AccessOf(path), before);
+    } else {
+      EXPECT_NE(AccessOf(path).find(c.new_file_gets), std::string::npos) << AccessOf(path);
+    }
   }
 }
 
