@@ -10,12 +10,13 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QWidget window;
-  window.setWindowTitle(QStringLiteral("Kavoni"));
-  window.setFixedSize(kavoni::layout::ToQRect(kavoni::layout::kClientArea).size());
-  auto* label = new QLabel(QStringLiteral("Sprite Name"), &window);
-  label->setGeometry(kavoni::layout::ToQRect(kavoni::layout::kLabel1));
-  auto* button = new QPushButton(QStringLiteral("Make Sprite"), &window);
-  button->setGeometry(kavoni::layout::ToQRect(kavoni::layout::kCommand1));
+  namespace layout = kavoni::layout;
+  window.setWindowTitle(QLatin1String(layout::kWindowCaption));
+  window.setFixedSize(layout::ToQRect(layout::kClientArea).size());
+  auto* label = new QLabel(QLatin1String(layout::kLabel1Control.caption), &window);
+  label->setGeometry(layout::ToQRect(layout::kLabel1Control.rect));
+  auto* button = new QPushButton(QLatin1String(layout::kCommand1Control.caption), &window);
+  button->setGeometry(layout::ToQRect(layout::kCommand1Control.rect));
   window.show();
   return QApplication::exec();
 }

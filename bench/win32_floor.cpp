@@ -1,6 +1,7 @@
 // The floor for the Windows start-up benchmark: a window of Kavoni.exe's size, style, font and
 // manifest holding only its label and its button, the least a Win32 window with text can cost.
 #include "window/layout.h"
+#include "window/win32/code_page.h"
 #include "window/win32/windows_api.h"
 
 namespace {
@@ -32,19 +33,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   window_class.lpszClassName = L"KavoniFloor";
   RegisterClassExW(&window_class);
-  HWND window = CreateWindowExW(0, L"KavoniFloor", L"Kavoni", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  namespace layout = kavoni::layout;
+  HWND window = CreateWindowExW(
+      0, L"KavoniFloor", kavoni::WidenAscii(layout::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   const UINT dpi = GetDpiForWindow(window);
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
   HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-  HWND label = CreateWindowExW(0, L"STATIC", L"Sprite Name", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
-                               window, nullptr, instance, nullptr);
-  HWND button = CreateWindowExW(0, L"BUTTON", L"Make Sprite", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
-                                0, 0, 0, window, nullptr, instance, nullptr);
-  Place(label, kavoni::layout::kLabel1, static_cast<int>(dpi), font);
-  Place(button, kavoni::layout::kCommand1, static_cast<int>(dpi), font);
+  HWND label =
+      CreateWindowExW(0, L"STATIC", kavoni::WidenAscii(layout::kLabel1Control.caption).c_str(),
+                      WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window, nullptr, instance, nullptr);
+  HWND button = CreateWindowExW(
+      0, L"BUTTON", kavoni::WidenAscii(layout::kCommand1Control.caption).c_str(),
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, window, nullptr, instance, nullptr);
+  Place(label, layout::kLabel1Control.rect, static_cast<int>(dpi), font);
+  Place(button, layout::kCommand1Control.rect, static_cast<int>(dpi), font);
   const kavoni::layout::PixelRect client =
       kavoni::layout::ToPixels(kavoni::layout::kClientArea, static_cast<int>(dpi));
   RECT frame{0, 0, client.width, client.height};

@@ -216,6 +216,32 @@ answer_dialog type keys
 expect_file "$desktop/keys.txt" keys 01000000 $zero $zero $middle $middle $zero $zero 00000001
 echo "keys.txt holds the grid and name entered by keyboard"
 
+echo "== Arrow keys move through the grid, stop at its edges, and tick nothing"
+# Shift+Tab takes the focus from the button back to the last cell. Each row: the keys, then
+# Space on the cell they lead to, which toggles it.
+xdotool key shift+Tab
+while IFS='|' read -r keys toggled; do
+  # shellcheck disable=SC2086 # one key a word
+  xdotool key $keys space
+  echo "  $keys -> cell $toggled"
+done <<'MOVES'
+Right Down|63
+Up Up Left|46
+Left Left Left Left Left Left Left|40
+Up Up Up Up Up Up|0
+Tab|1
+MOVES
+# Back along the chain to the name box, where Left still moves the cursor, then to the button.
+xdotool key shift+Tab shift+Tab End Left Left
+xdotool type --delay 10 "X"
+xdotool key shift+Tab Return
+answer_dialog type arrows
+expect_file "$desktop/arrows.txt" keXys 10000000 $zero $zero $middle $middle 10000010 $zero $zero
+# The same moves, back, leave the grid as the later cases expect it.
+xdotool key shift+Tab space Up Up Left space Left Left Left Left Left Left space \
+  Up Up Up Up Up space Right space
+echo "arrows.txt holds the cells reached by the arrow keys"
+
 echo "== A pasted name with a line break, saved under a name that is not ASCII"
 xdo_click_name_box "$window"
 paste $'B\xc3\xa4lle\nzwei'
@@ -257,7 +283,7 @@ grep -qxF "There was a bug. Sorry. Please e-mail it to me at $email." <<<"$text"
 xdotool key Return
 wait_until_gone Error
 [[ ! -e $desktop/missing ]] || fail "the failed save created the folder"
-[[ $(ls -A "$desktop" | wc -l) -eq 3 ]] || fail "the failed save created something: $(ls -A "$desktop")"
+[[ $(ls -A "$desktop" | wc -l) -eq 4 ]] || fail "the failed save created something: $(ls -A "$desktop")"
 echo "the box titled Error said what it should; nothing was created"
 
 echo "== Closing the window"

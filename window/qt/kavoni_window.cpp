@@ -7,11 +7,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -74,8 +76,8 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
     return true;
   }();
   static_cast<void>(kAccessibleAsWindow);
-  setObjectName(QStringLiteral("Kavoni"));
-  setWindowTitle(QStringLiteral("Kavoni"));
+  setObjectName(QLatin1String(layout::kWindowCaption));
+  setWindowTitle(QLatin1String(layout::kWindowCaption));
   setWindowIcon(AllIconSizes());
   // One size only: minimise and close, and neither maximise nor a resizable border, which the
   // window manager would otherwise offer without anything to show for them.
@@ -93,39 +95,75 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
 Kavoni::~Kavoni() = default;
 
 void Kavoni::BuildControls() {
-  auto* label1 = new QLabel(QStringLiteral("Sprite Name"), this);
-  label1->setObjectName(QStringLiteral("Label1"));
-  label1->setGeometry(layout::ToQRect(layout::kLabel1));
+  auto* label1 = new QLabel(QLatin1String(layout::kLabel1Control.caption), this);
+  label1->setObjectName(QLatin1String(layout::kLabel1Control.name));
+  label1->setGeometry(layout::ToQRect(layout::kLabel1Control.rect));
 
-  nme_ = new QLineEdit(this);
-  nme_->setObjectName(QStringLiteral("nme"));
-  nme_->setGeometry(layout::ToQRect(layout::kNme));
+  nme_ = new QLineEdit(QLatin1String(layout::kNmeControl.caption), this);
+  nme_->setObjectName(QLatin1String(layout::kNmeControl.name));
+  nme_->setGeometry(layout::ToQRect(layout::kNmeControl.rect));
   nme_->setValidator(new SingleLineValidator(nme_));
   // The name is written exactly as typed, so a long one is not cut at QLineEdit's default
   // 32,767 characters.
   nme_->setMaxLength(std::numeric_limits<int>::max());
   // The label names the box, for screen readers too: it is the box's buddy, so they announce
-  // "Sprite Name" once, as the box's label.
+  // its caption once, as the box's label.
   label1->setBuddy(nme_);
 
   for (int index = 0; index < kCellCount; ++index) {
-    // The caption does not fit the box and never shows; screen readers get a name that says
-    // which pixel this is instead.
-    auto* cell = new QCheckBox(QStringLiteral("Check1"), this);
-    cell->setObjectName(QStringLiteral("Check1(%1)").arg(index));
+    auto* cell = new QCheckBox(QLatin1String(layout::kCheck1Caption), this);
+    cell->setObjectName(
+        QStringLiteral("%1(%2)").arg(QLatin1String(layout::kCheck1Name)).arg(index));
     cell->setGeometry(layout::ToQRect(layout::Check1(index)));
-    cell->setAccessibleName(QStringLiteral("Pixel row %1, column %2")
-                                .arg(index / kSpriteSide + 1)
-                                .arg(index % kSpriteSide + 1));
+    cell->setAccessibleName(QString::fromStdString(layout::CellName(index)));
+    // The arrow keys move through the grid; see eventFilter().
+    cell->installEventFilter(this);
     check1_[static_cast<std::size_t>(index)] = cell;
   }
 
-  command1_ = new QPushButton(QStringLiteral("Make Sprite"), this);
-  command1_->setObjectName(QStringLiteral("Command1"));
-  command1_->setGeometry(layout::ToQRect(layout::kCommand1));
+  command1_ = new QPushButton(QLatin1String(layout::kCommand1Control.caption), this);
+  command1_->setObjectName(QLatin1String(layout::kCommand1Control.name));
+  command1_->setGeometry(layout::ToQRect(layout::kCommand1Control.rect));
   // Enter on the focused button presses it, as Space does.
   command1_->setAutoDefault(true);
   connect(command1_, &QPushButton::clicked, this, [this] { MakeSprite(*this); });
+}
+
+bool Kavoni::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) {
+    return QWidget::eventFilter(watched, event);
+  }
+  // Unmodified arrows only: a check box would otherwise pass them along the tab chain, so Down
+  // would not go down.
+  const auto* key = static_cast<QKeyEvent*>(event);
+  layout::Arrow arrow;
+  switch (key->key()) {
+    case Qt::Key_Up:
+      arrow = layout::Arrow::kUp;
+      break;
+    case Qt::Key_Down:
+      arrow = layout::Arrow::kDown;
+      break;
+    case Qt::Key_Left:
+      arrow = layout::Arrow::kLeft;
+      break;
+    case Qt::Key_Right:
+      arrow = layout::Arrow::kRight;
+      break;
+    default:
+      return QWidget::eventFilter(watched, event);
+  }
+  if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    return QWidget::eventFilter(watched, event);
+  }
+  const auto cell = std::find(check1_.begin(), check1_.end(), watched);
+  if (cell == check1_.end()) {
+    return QWidget::eventFilter(watched, event);
+  }
+  const int index = static_cast<int>(cell - check1_.begin());
+  check1_[static_cast<std::size_t>(layout::CellNeighbour(index, arrow))]->setFocus(
+      Qt::TabFocusReason);
+  return true;
 }
 
 void Kavoni::ChainTabOrder() {
@@ -139,9 +177,9 @@ void Kavoni::ChainTabOrder() {
 }
 
 QFileDialog* Kavoni::CreateSaveDialog() {
-  auto* dialog = new QFileDialog(this, QStringLiteral("Save Sprite"), StartingFolder(),
-                                 QStringLiteral("*.txt"));
-  dialog->setObjectName(QStringLiteral("CD"));
+  auto* dialog = new QFileDialog(this, QLatin1String(layout::kDialogTitle), StartingFolder(),
+                                 QLatin1String(layout::kDialogPattern));
+  dialog->setObjectName(QLatin1String(layout::kDialogName));
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setFileMode(QFileDialog::AnyFile);
   // The command appends ".txt" itself, so the dialog must neither add a suffix nor ask about

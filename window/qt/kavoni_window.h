@@ -14,7 +14,7 @@ class QPushButton;
 
 namespace kavoni {
 
-// The designer window: 64 pixel check boxes, a name box and the "Make Sprite" button. It holds
+// The designer window: 64 pixel check boxes, a name box and its button. It holds
 // the sprite being drawn and supplies the Make Sprite command with everything it reads or shows.
 class Kavoni final : public QWidget, public SpriteUi {
   Q_OBJECT
@@ -31,6 +31,9 @@ class Kavoni final : public QWidget, public SpriteUi {
 
   // The save dialog, or nullptr before the first press creates it.
   QFileDialog* saveDialog() const { return cd_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();

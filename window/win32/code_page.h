@@ -16,4 +16,9 @@ std::string ToCodePage(std::wstring_view text, UINT code_page);
 // Text from the core, in `code_page`, for the wide calls.
 std::wstring FromCodePage(std::string_view text, UINT code_page);
 
+// The layout's texts, which are ASCII and so widen unit for unit, in any code page.
+inline std::wstring WidenAscii(std::string_view ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
 }  // namespace kavoni

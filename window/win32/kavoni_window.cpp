@@ -94,6 +94,25 @@ bool IsEditingCommand(WPARAM character) {
   }
 }
 
+std::optional<layout::Arrow> ArrowOf(WPARAM key) {
+  switch (key) {
+    case VK_UP:
+      return layout::Arrow::kUp;
+    case VK_DOWN:
+      return layout::Arrow::kDown;
+    case VK_LEFT:
+      return layout::Arrow::kLeft;
+    case VK_RIGHT:
+      return layout::Arrow::kRight;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool ModifierDown() {
+  return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+}
+
 }  // namespace
 
 Kavoni::Kavoni(HINSTANCE instance) {
@@ -115,8 +134,9 @@ Kavoni::Kavoni(HINSTANCE instance) {
     }
   }
   // Sized for its DPI once it exists, since only then is its monitor known.
-  if (CreateWindowExW(kExStyle, kClassName, L"Kavoni", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this) == nullptr) {
+  if (CreateWindowExW(kExStyle, kClassName, WidenAscii(layout::kWindowCaption).c_str(), kStyle,
+                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                      instance, this) == nullptr) {
     throw std::runtime_error("cannot create the window");
   }
 }
@@ -227,18 +247,41 @@ LRESULT CALLBACK Kavoni::NameBoxProc(HWND hwnd, UINT message, WPARAM wparam, LPA
   return CallWindowProcW(edit_proc, hwnd, message, wparam, lparam);
 }
 
+LRESULT CALLBACK Kavoni::CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto button_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == WM_GETDLGCODE) {
+    // The dialog keyboard would otherwise take the arrows along the tab order.
+    return CallWindowProcW(button_proc, hwnd, message, wparam, lparam) | DLGC_WANTARROWS;
+  }
+  if (message == WM_KEYDOWN && !ModifierDown()) {
+    if (const std::optional<layout::Arrow> arrow = ArrowOf(wparam)) {
+      const int index = GetDlgCtrlID(hwnd) - kCheck1Id;
+      SetFocus(GetDlgItem(GetParent(hwnd), kCheck1Id + layout::CellNeighbour(index, *arrow)));
+      return 0;
+    }
+  }
+  return CallWindowProcW(button_proc, hwnd, message, wparam, lparam);
+}
+
 void Kavoni::CreateControls() {
   // Creation order is the tab order: the cells row by row, the button, then the name box. The
   // label comes just before the name box, which makes it the box's name for screen readers.
+  const std::wstring cell_caption = WidenAscii(layout::kCheck1Caption);
   for (int index = 0; index < kCellCount; ++index) {
-    check1_[static_cast<std::size_t>(index)] = CreateControl(
-        hwnd_, 0, L"BUTTON", L"Check1", WS_TABSTOP | BS_AUTOCHECKBOX | (index == 0 ? WS_GROUP : 0),
-        kCheck1Id + index);
+    HWND cell = CreateControl(hwnd_, 0, L"BUTTON", cell_caption.c_str(),
+                              WS_TABSTOP | BS_AUTOCHECKBOX | (index == 0 ? WS_GROUP : 0),
+                              kCheck1Id + index);
+    SetWindowLongPtrW(cell, GWLP_USERDATA, GetWindowLongPtrW(cell, GWLP_WNDPROC));
+    SetWindowLongPtrW(cell, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Kavoni::CellProc));
+    check1_[static_cast<std::size_t>(index)] = cell;
   }
-  command1_ = CreateControl(hwnd_, 0, L"BUTTON", L"Make Sprite",
-                            WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kCommand1Id);
-  label1_ = CreateControl(hwnd_, 0, L"STATIC", L"Sprite Name", SS_LEFT | SS_NOPREFIX, kLabel1Id);
-  nme_ = CreateControl(hwnd_, WS_EX_CLIENTEDGE, L"EDIT", L"",
+  command1_ =
+      CreateControl(hwnd_, 0, L"BUTTON", WidenAscii(layout::kCommand1Control.caption).c_str(),
+                    WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kCommand1Id);
+  label1_ = CreateControl(hwnd_, 0, L"STATIC", WidenAscii(layout::kLabel1Control.caption).c_str(),
+                          SS_LEFT | SS_NOPREFIX, kLabel1Id);
+  nme_ = CreateControl(hwnd_, WS_EX_CLIENTEDGE, L"EDIT",
+                       WidenAscii(layout::kNmeControl.caption).c_str(),
                        WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL, kNmeId);
   // Zero lifts the 32,767-character default to the most an edit control holds.
   SendMessageW(nme_, EM_SETLIMITTEXT, 0, 0);
@@ -249,7 +292,9 @@ void Kavoni::CreateControls() {
 void Kavoni::LayOut(UINT dpi) {
   const int at = static_cast<int>(dpi);
   std::vector<std::pair<HWND, layout::TwipsRect>> places = {
-      {label1_, layout::kLabel1}, {nme_, layout::kNme}, {command1_, layout::kCommand1}};
+      {label1_, layout::kLabel1Control.rect},
+      {nme_, layout::kNmeControl.rect},
+      {command1_, layout::kCommand1Control.rect}};
   for (int index = 0; index < kCellCount; ++index) {
     places.emplace_back(check1_[static_cast<std::size_t>(index)], layout::Check1(index));
   }

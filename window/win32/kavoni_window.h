@@ -12,7 +12,7 @@
 namespace kavoni {
 
 // The designer window in the platform's own controls: 64 pixel check boxes, a name box, its
-// label and the "Make Sprite" button, placed from the twips layout at the window's DPI. It
+// label and the button, placed from the twips layout at the window's DPI. It
 // holds the sprite being drawn and supplies the Make Sprite command with everything it reads
 // or shows. Closing it ends the program's message loop.
 class Kavoni final : public SpriteUi {
@@ -39,6 +39,7 @@ class Kavoni final : public SpriteUi {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK NameBoxProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
 

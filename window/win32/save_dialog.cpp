@@ -8,6 +8,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "window/layout.h"
+#include "window/win32/code_page.h"
+
 namespace kavoni {
 
 namespace {
@@ -84,12 +87,16 @@ bool SaveDialog::Run(HWND owner) {
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
-  dialog.lpstrFilter = L"*.txt\0*.txt\0";
+  // The pattern is both the filter's name and its pattern; the list ends in two NULs.
+  const std::wstring pattern = WidenAscii(layout::kDialogPattern);
+  const std::wstring filter = pattern + L'\0' + pattern + L'\0';
+  const std::wstring title = WidenAscii(layout::kDialogTitle);
+  dialog.lpstrFilter = filter.c_str();
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrInitialDir = start.empty() ? nullptr : start.c_str();
-  dialog.lpstrTitle = L"Save Sprite";
+  dialog.lpstrTitle = title.c_str();
   // No OFN_OVERWRITEPROMPT and no lpstrDefExt: ".txt" is added to the name afterwards, so the
   // file that gets replaced is not the one the dialog would ask about. OFN_NOCHANGEDIR keeps
   // the program's current folder where it was.

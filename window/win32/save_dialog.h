@@ -8,7 +8,7 @@
 namespace kavoni {
 
 // The common save dialog (GetSaveFileNameW), set up as the window's layout fixes it: titled
-// "Save Sprite", starting on the Desktop, offering "*.txt", adding no extension and asking
+// and filtered as the layout says, starting on the Desktop, adding no extension and asking
 // nothing before a file is replaced. It remembers the last file chosen and reopens on it.
 //
 // comdlg32, shell32 and ole32 are loaded on the first Run(), not at start-up: they cost more to
