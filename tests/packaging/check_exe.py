@@ -131,8 +131,9 @@ def check_imports(pe):
     system = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll"}
     imported = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
     expect(imported <= system, f"imports beyond Windows' own: {sorted(imported - system)}")
-    # The save dialog's libraries are loaded on the first press, not at start-up.
-    late = {"comdlg32.dll", "shell32.dll", "ole32.dll"} & imported
+    # The save dialog's libraries are loaded on the first press, and the accessibility ones on
+    # a screen reader's first request, not at start-up.
+    late = {"comdlg32.dll", "shell32.dll", "ole32.dll", "oleacc.dll", "oleaut32.dll"} & imported
     expect(not late, f"loaded at start-up: {sorted(late)}")
     expect(pe.OPTIONAL_HEADER.Subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"],
            "not a windowed program")

@@ -6,6 +6,7 @@
 
 #include "window/layout.h"
 #include "window/name_text.h"
+#include "window/win32/cell_accessible.h"
 #include "window/win32/code_page.h"
 
 namespace kavoni {
@@ -252,6 +253,14 @@ LRESULT CALLBACK Kavoni::CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
   if (message == WM_GETDLGCODE) {
     // The dialog keyboard would otherwise take the arrows along the tab order.
     return CallWindowProcW(button_proc, hwnd, message, wparam, lparam) | DLGC_WANTARROWS;
+  }
+  if (message == WM_GETOBJECT && static_cast<DWORD>(lparam) == static_cast<DWORD>(OBJID_CLIENT)) {
+    // Screen readers would otherwise hear the hidden caption, the same for every cell.
+    const int index = GetDlgCtrlID(hwnd) - kCheck1Id;
+    if (const LRESULT answer =
+            AnswerCellObjectRequest(hwnd, wparam, WidenAscii(layout::CellName(index)))) {
+      return answer;
+    }
   }
   if (message == WM_KEYDOWN && !ModifierDown()) {
     if (const std::optional<layout::Arrow> arrow = ArrowOf(wparam)) {

@@ -5,11 +5,11 @@
 
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "window/layout.h"
 #include "window/win32/code_page.h"
+#include "window/win32/system_library.h"
 
 namespace kavoni {
 
@@ -21,30 +21,6 @@ constexpr std::size_t kPathBufferLength = 32768;
 // FOLDERID_Desktop, spelled out so that no GUID library is linked for one constant.
 constexpr GUID kFolderIdDesktop = {
     0xB4BFCC3A, 0xDB2C, 0x424C, {0xB0, 0x29, 0x7F, 0xE9, 0x9A, 0x87, 0xC6, 0x41}};
-
-struct LibraryDeleter {
-  void operator()(HMODULE library) const { FreeLibrary(library); }
-};
-using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryDeleter>;
-
-Library LoadSystemLibrary(const wchar_t* name) {
-  // Only from the system folder, never from beside the program or the current folder.
-  Library library(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-  if (!library) {
-    throw std::runtime_error("cannot load a system library");
-  }
-  return library;
-}
-
-template <typename Function>
-Function* Find(const Library& library, const char* name) {
-  const FARPROC found = GetProcAddress(library.get(), name);
-  if (found == nullptr) {
-    throw std::runtime_error(std::string("the system has no ") + name);
-  }
-  // Through the generic function pointer type, which both GCC and MSVC take without a warning.
-  return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(found));
-}
 
 }  // namespace
 
