@@ -6,7 +6,7 @@ KAVONI_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libx11-dev fonts-dejavu-core
   libgtest-dev googletest clang-format acl
-  xvfb xauth xdotool x11-utils openbox xclip
+  xvfb xauth xdotool x11-utils x11-apps openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev file
   # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it

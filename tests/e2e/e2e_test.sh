@@ -259,6 +259,29 @@ xdotool key shift+Tab space Up Up Left space Left Left Left Left Left Left space
   Up Up Up Up Up space Right space
 echo "arrows.txt holds the cells reached by the arrow keys"
 
+echo "== The focused cell shows a mark, and no cell paints over its neighbours"
+pixels() { /usr/bin/python3 "$here/cell_pixels.py" "$@"; }
+# The keyboard is in use, so focus marks show; cell 1 has the focus.
+sleep 0.3
+focused=$(pixels "$window" 1)
+xdotool key Left
+sleep 0.3
+mapfile -t before < <(pixels "$window" 1 8)
+unfocused=${before[0]} below=${before[1]}
+marked=$(pixels differ "$focused" "$unfocused")
+((marked >= 12)) || fail "the focused cell shows no focus mark: $marked pixels differ"
+# Ticking cell 0 repaints it, and its neighbours to the right and below must look the same.
+xdotool key space
+sleep 0.3
+mapfile -t after < <(pixels "$window" 1 8)
+right_after=${after[0]} below_after=${after[1]}
+[[ $right_after == "$unfocused" ]] ||
+  fail "ticking cell 0 changed $(pixels differ "$right_after" "$unfocused") pixels of cell 1"
+[[ $below_after == "$below" ]] ||
+  fail "ticking cell 0 changed $(pixels differ "$below_after" "$below") pixels of cell 8"
+xdotool key space
+echo "the mark changes $marked pixels of a cell; ticking one leaves its neighbours alone"
+
 echo "== A pasted name with a line break, saved under a name that is not ASCII"
 xdo_click_name_box "$window"
 paste $'B\xc3\xa4lle\nzwei'

@@ -1,5 +1,7 @@
 #include "window/win32/kavoni_window.h"
 
+#include <commctrl.h>
+
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -185,6 +187,14 @@ LRESULT Kavoni::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         MakeSprite(*this);
       }
       return 0;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->code == NM_CUSTOMDRAW && header->idFrom >= kCheck1Id &&
+          header->idFrom < static_cast<UINT_PTR>(kCheck1Id + kCellCount)) {
+        return DrawCellFocus(*reinterpret_cast<const NMCUSTOMDRAW*>(lparam));
+      }
+      return 0;
+    }
     case DM_GETDEFID:
       // IsDialogMessage asks this on Enter: the button is pressed only while it has the focus.
       if (GetFocus() == command1_) {
@@ -272,6 +282,24 @@ LRESULT CALLBACK Kavoni::CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
   return CallWindowProcW(button_proc, hwnd, message, wparam, lparam);
 }
 
+LRESULT Kavoni::DrawCellFocus(const NMCUSTOMDRAW& draw) {
+  if (draw.dwDrawStage == CDDS_PREPAINT) {
+    return CDRF_NOTIFYPOSTPAINT;
+  }
+  // The check box draws its own focus mark around its caption, which a cell clips away; this
+  // one goes round the whole visible cell, once the keyboard is in use, as the system's are.
+  if (draw.dwDrawStage == CDDS_POSTPAINT && (draw.uItemState & CDIS_FOCUS) != 0 &&
+      (SendMessageW(draw.hdr.hwndFrom, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) == 0) {
+    RECT visible = draw.rc;
+    RECT region{};
+    if (GetWindowRgnBox(draw.hdr.hwndFrom, &region) != ERROR) {
+      IntersectRect(&visible, &visible, &region);
+    }
+    DrawFocusRect(draw.hdc, &visible);
+  }
+  return CDRF_DODEFAULT;
+}
+
 void Kavoni::CreateControls() {
   // Creation order is the tab order: the cells row by row, the button, then the name box. The
   // label comes just before the name box, which makes it the box's name for screen readers.
@@ -284,6 +312,10 @@ void Kavoni::CreateControls() {
     SetWindowLongPtrW(cell, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Kavoni::CellProc));
     check1_[static_cast<std::size_t>(index)] = cell;
   }
+  // The button class draws through its parent's clipping (CS_PARENTDC), which would ignore the
+  // cells' own regions below. The class is this process's own, and serves only this window.
+  SetClassLongPtrW(check1_[0], GCL_STYLE,
+                   static_cast<LONG_PTR>(GetClassLongPtrW(check1_[0], GCL_STYLE) & ~CS_PARENTDC));
   command1_ =
       CreateControl(hwnd_, 0, L"BUTTON", WidenAscii(layout::kCommand1Control.caption).c_str(),
                     WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kCommand1Id);
@@ -314,6 +346,21 @@ void Kavoni::LayOut(UINT dpi) {
     if (font != nullptr) {
       SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
+  }
+  // Neighbouring cells overlap, as laid out, by the strip where each one's box begins. A cell
+  // shows only up to where the next one starts, so that repainting it never covers the next
+  // one's border; the last column and row keep their whole size.
+  for (int index = 0; index < kCellCount; ++index) {
+    const layout::PixelRect r = layout::ToPixels(layout::Check1(index), at);
+    const bool last_column = index % kSpriteSide == kSpriteSide - 1;
+    const bool last_row = index / kSpriteSide == kSpriteSide - 1;
+    const int width =
+        last_column ? r.width : layout::ToPixels(layout::Check1(index + 1), at).left - r.left;
+    const int height =
+        last_row ? r.height : layout::ToPixels(layout::Check1(index + kSpriteSide), at).top - r.top;
+    // The system owns the region once it is set, and frees the one it replaces.
+    SetWindowRgn(check1_[static_cast<std::size_t>(index)], CreateRectRgn(0, 0, width, height),
+                 TRUE);
   }
   if (font != nullptr) {
     if (font_ != nullptr) {

@@ -8,6 +8,8 @@
 #include "sprite/rows.h"
 #include "window/win32/save_dialog.h"
 #include "window/win32/windows_api.h"
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 namespace kavoni {
 
@@ -44,6 +46,7 @@ class Kavoni final : public SpriteUi {
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
 
   void CreateControls();
+  LRESULT DrawCellFocus(const NMCUSTOMDRAW& draw);
   // Places every control and sizes the window for `dpi`, in the system's message font.
   void LayOut(UINT dpi);
 
