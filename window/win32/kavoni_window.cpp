@@ -358,9 +358,13 @@ void Kavoni::LayOut(UINT dpi) {
         last_column ? r.width : layout::ToPixels(layout::Check1(index + 1), at).left - r.left;
     const int height =
         last_row ? r.height : layout::ToPixels(layout::Check1(index + kSpriteSide), at).top - r.top;
-    // The system owns the region once it is set, and frees the one it replaces.
+    // The system owns the region once it is set, and frees the one it replaces. One repaint
+    // below serves all 64, which start-up, before the window shows, does not need at all.
     SetWindowRgn(check1_[static_cast<std::size_t>(index)], CreateRectRgn(0, 0, width, height),
-                 TRUE);
+                 FALSE);
+  }
+  if (IsWindowVisible(hwnd_)) {
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   }
   if (font != nullptr) {
     if (font_ != nullptr) {
