@@ -56,8 +56,13 @@ class NamedAccessible final : public IAccessible {
       AddRef();
       return S_OK;
     }
-    // IOleWindow, IEnumVARIANT and the like: the system's object answers for itself.
-    return system_->QueryInterface(id, out);
+    // Clients find the cell's window through IOleWindow, which the system's object answers.
+    // Nothing else is passed on, since it could lead back to that object and its hidden name.
+    if (id == __uuidof(IOleWindow)) {
+      return system_->QueryInterface(id, out);
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
   ULONG STDMETHODCALLTYPE Release() override {
