@@ -1,10 +1,14 @@
-# Shared by scripts/run and scripts/test: installs what the build needs and builds it.
-# Sourced, not run; expects to be in the project root.
+# Shared by the scripts: installs what they need and builds. Sourced, not run; expects to be in
+# the project root.
 
-# Everything that building, testing and benchmarking need, as Debian 12 packages.
-KAVONI_PACKAGES=(
+# What building and running the Linux program needs, as Debian 12 packages.
+KAVONI_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libqt6svg6 libx11-dev fonts-dejavu-core
+)
+
+# The rest, for testing, benchmarking and packaging.
+KAVONI_TEST_PACKAGES=(
   libgtest-dev googletest clang-format acl
   xvfb xauth xdotool x11-utils x11-apps openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
@@ -14,10 +18,14 @@ KAVONI_PACKAGES=(
   g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis
 )
 
+# Extra arguments for every configure step, set by a script before it builds.
+KAVONI_CONFIGURE_ARGS=()
+
+# Installs those of the packages named that are missing, through sudo when not root.
 kavoni_install_packages() {
   local missing=()
   local package
-  for package in "${KAVONI_PACKAGES[@]}" "$@"; do
+  for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$package")
     fi
@@ -26,19 +34,24 @@ kavoni_install_packages() {
     return 0
   fi
   echo "Installing missing packages: ${missing[*]}"
-  local sudo=()
+  # Through env, since sudo's env_reset would drop a variable set in front of it.
+  local as_root=(env DEBIAN_FRONTEND=noninteractive)
   if [[ $(id -u) -ne 0 ]]; then
-    sudo=(sudo)
+    if ! command -v sudo >/dev/null; then
+      echo "Installing needs root, and sudo is not here. As root, run:" >&2
+      echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+      return 1
+    fi
+    as_root=(sudo "${as_root[@]}")
   fi
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" </dev/null
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
 # Configures and builds one preset; further arguments go to the build step (e.g. --target).
 kavoni_build() {
   local preset=$1
   shift
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" "${KAVONI_CONFIGURE_ARGS[@]}" >/dev/null
   cmake --build --preset "$preset" "$@"
 }
