@@ -2,8 +2,9 @@
 set(CPACK_PACKAGE_VERSION "${KAVONI_DISPLAY_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Kavoni developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Debian wraps nothing itself, so the lines keep within 80 columns here.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Tick the pixels of an 8 x 8 grid, name the sprite and save it as a text file of .db lines, ready for an ION assembly program.")
+  "Tick the pixels of an 8 x 8 grid, name the sprite and save it as a text file\nof .db lines, ready for an ION assembly program on the TI-83 and TI-83+.")
 
 if(WIN32)
   # build-windows: cpack makes Kavoni-1.01-win64.zip (the program and a README, to run from
@@ -20,10 +21,13 @@ if(WIN32)
   set(CPACK_KAVONI_HOMEPAGE "${KAVONI_HOMEPAGE}")
   set(CPACK_KAVONI_NUMERIC_VERSION "${PROJECT_VERSION}")
 
-  # The README in the zip and beside the installed program, with Windows' line ends.
+  # The README and the license in the zip and beside the installed program, with Windows'
+  # line ends.
   configure_file(packaging/windows/README.txt.in "${PROJECT_BINARY_DIR}/README.txt" @ONLY
     NEWLINE_STYLE CRLF)
-  install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
+  configure_file(LICENSE "${PROJECT_BINARY_DIR}/LICENSE.txt" @ONLY NEWLINE_STYLE CRLF)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" "${PROJECT_BINARY_DIR}/LICENSE.txt"
+    DESTINATION .)
 else()
   # build: cpack -G DEB makes the Debian package; its dependencies come from dpkg-shlibdeps,
   # so it asks for exactly the Qt 6 libraries the program links.
@@ -34,6 +38,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Kavoni developers <${KAVONI_CONTACT_EMAIL}>")
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The package carries the program without its debugging symbols.
+  set(CPACK_STRIP_FILES ON)
   # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries, and the SVG
   # icon engine in a library that nothing links; without them the program cannot open its
   # window, or shows a soft icon at high scales.

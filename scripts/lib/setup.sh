@@ -12,7 +12,7 @@ KAVONI_TEST_PACKAGES=(
   libgtest-dev googletest clang-format acl
   xvfb xauth xdotool x11-utils x11-apps openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file lintian man-db
   # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it
   # and its tests, and NSIS for its installer.
   g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis

@@ -22,7 +22,10 @@ for file in \
   ./usr/share/icons/hicolor/16x16/apps/kavoni.png \
   ./usr/share/icons/hicolor/32x32/apps/kavoni.png \
   ./usr/share/icons/hicolor/48x48/apps/kavoni.png \
-  ./usr/share/icons/hicolor/scalable/apps/kavoni.svg; do
+  ./usr/share/icons/hicolor/scalable/apps/kavoni.svg \
+  ./usr/share/man/man1/kavoni.1.gz \
+  ./usr/share/doc/kavoni/copyright \
+  ./usr/share/doc/kavoni/changelog.gz; do
   grep -qxF "$file" "$out/files" || fail "$file is not in the package"
 done
 if grep -E '^\./usr/(include|lib/.*\.a$)' "$out/files"; then
@@ -37,4 +40,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6gui6* ]] || fail "Depends lacks Qt 6 Gui: $depends"
 [[ $depends == *qt6-qpa-plugins* ]] || fail "Depends lacks the platform plugins: $depends"
 [[ $depends == *libqt6svg6* ]] || fail "Depends lacks the SVG icon engine: $depends"
-echo "$(basename "$deb"): $(wc -l <"$out/files") entries; Depends: $depends"
+# Debian's own checker, with its default profile: no error and no warning.
+lintian --fail-on error,warning "$deb" >"$out/lintian" 2>&1 ||
+  { cat "$out/lintian" >&2; fail "lintian rejects the package"; }
+dpkg-deb -x "$deb" "$out/root"
+warnings=$(man -l --warnings "$out/root/usr/share/man/man1/kavoni.1.gz" 2>&1 >/dev/null)
+[[ -z $warnings ]] || fail "the manual page renders with warnings: $warnings"
+echo "$(basename "$deb"): $(wc -l <"$out/files") entries, lintian-clean; Depends: $depends"

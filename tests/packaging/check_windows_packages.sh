@@ -39,11 +39,14 @@ import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = sorted(archive.namelist())
 folder = "Kavoni-1.01-win64/"
-assert names == [folder + "Kavoni.exe", folder + "README.txt"], names
+assert names == [folder + "Kavoni.exe", folder + "LICENSE.txt", folder + "README.txt"], names
 assert archive.read(folder + "Kavoni.exe") == open(sys.argv[2], "rb").read(), "another Kavoni.exe"
 readme = archive.read(folder + "README.txt")
 assert readme.count(b"\n") > 10 and readme.count(b"\n") == readme.count(b"\r\n"), "not CR LF"
 assert b"Make Sprite" in readme and b".db %00011000" in readme, "the README lacks its content"
+license = archive.read(folder + "LICENSE.txt")
+assert license.startswith(b"MIT License\r\n") and b"\n" not in license.replace(b"\r\n", b""), \
+    "the license is not the MIT license in CR LF"
 print(", ".join(names))
 PYTHON
 
@@ -55,7 +58,8 @@ wine_stop_server
 wine "$setup" /S || fail "the installer failed"
 wine_wait
 cmp "$build/Kavoni.exe" "$programs/Kavoni.exe" || fail "Program Files holds another Kavoni.exe"
-[[ -f $programs/README.txt && -f $programs/Uninstall.exe ]] || fail "installed: $(ls "$programs")"
+[[ -f $programs/README.txt && -f $programs/LICENSE.txt && -f $programs/Uninstall.exe ]] ||
+  fail "installed: $(ls "$programs")"
 [[ -f $shortcut ]] || fail "no Start-menu shortcut"
 # A shortcut spells its target in its link information, as 8-bit text or as UTF-16.
 grep -qaF 'C:\Program Files\Kavoni\Kavoni.exe' "$shortcut" ||
