@@ -18,6 +18,7 @@ if(WIN32)
   set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/packaging/windows")
   set(CPACK_NSIS_EXECUTABLE "${PROJECT_SOURCE_DIR}/packaging/windows/makensis-amd64.sh")
   set(CPACK_KAVONI_ICON "${PROJECT_SOURCE_DIR}/icons/kavoni.ico")
+  set(CPACK_KAVONI_SET_PE_TIME "${PROJECT_SOURCE_DIR}/packaging/windows/set_pe_time.py")
   set(CPACK_KAVONI_HOMEPAGE "${KAVONI_HOMEPAGE}")
   set(CPACK_KAVONI_NUMERIC_VERSION "${PROJECT_VERSION}")
 
