@@ -2,7 +2,8 @@
 """Draws Kavoni's icon from the pixel art below and writes every form the program ships:
 
   kavoni.ico      for Windows: 32 x 32 in 16 colours, 16 x 16 in 16 colours, 32 x 32 in 2 colours
-  kavoni-16.png, kavoni-32.png, kavoni-48.png   for the Linux icon theme
+  kavoni-16.png to kavoni-256.png   for the Linux window and icon theme, at 16, 32, 48, 64,
+                                    128 and 256 pixels, so no SVG engine need draw the window's
   kavoni.svg      the scalable version
 
 The outputs are committed; run this again only after changing the art.
@@ -122,6 +123,6 @@ def write_svg(path):
 if __name__ == "__main__":
     here = pathlib.Path(__file__).resolve().parent
     write_ico(here / "kavoni.ico")
-    for factor in (1, 2, 3):
+    for factor in (1, 2, 3, 4, 8, 16):
         write_png(here / f"kavoni-{16 * factor}.png", factor)
     write_svg(here / "kavoni.svg")

@@ -41,9 +41,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The package carries the program without its debugging symbols.
   set(CPACK_STRIP_FILES ON)
-  # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries, and the SVG
-  # icon engine in a library that nothing links; without them the program cannot open its
-  # window, or shows a soft icon at high scales.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+  # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries; without them
+  # the program cannot open its window.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 endif()
 include(CPack)

@@ -4,7 +4,7 @@
 # What building and running the Linux program needs, as Debian 12 packages.
 KAVONI_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libqt6svg6 libx11-dev fonts-dejavu-core
+  qt6-base-dev qt6-qpa-plugins libx11-dev fonts-dejavu-core
 )
 
 # The rest, for testing, benchmarking and packaging.

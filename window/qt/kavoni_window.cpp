@@ -7,10 +7,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QIcon>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <algorithm>
@@ -49,12 +51,15 @@ QMessageBox::StandardButtons ToQt(MessageButtons buttons) {
   return QMessageBox::Ok;
 }
 
-// Every size the icon is drawn at, the scalable one included, so the window manager and the
-// dock pick a sharp one at any scale; the .ico's 16 and 32 pixel images alone look soft at 2x.
+// Every size the icon is drawn at, so the window manager and the dock pick a sharp one at any
+// scale. PNGs only, read by Qt's own PNG reader: an SVG, or a reader left to detect formats,
+// would load every image-format plugin at start-up, Qt's SVG engine among them.
 QIcon AllIconSizes() {
-  QIcon icon(QStringLiteral(":/icons/kavoni.svg"));
-  for (int size : {16, 32, 48}) {
-    icon.addFile(QStringLiteral(":/icons/kavoni-%1.png").arg(size), QSize(size, size));
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128, 256}) {
+    QImageReader reader(QStringLiteral(":/icons/kavoni-%1.png").arg(size), "PNG");
+    reader.setAutoDetectImageFormat(false);
+    icon.addPixmap(QPixmap::fromImage(reader.read()));
   }
   return icon;
 }
