@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "window/qt/qt_layout.h"
@@ -62,6 +63,21 @@ QIcon AllIconSizes() {
     icon.addPixmap(QPixmap::fromImage(reader.read()));
   }
   return icon;
+}
+
+std::optional<layout::Arrow> ArrowOf(int key) {
+  switch (key) {
+    case Qt::Key_Up:
+      return layout::Arrow::kUp;
+    case Qt::Key_Down:
+      return layout::Arrow::kDown;
+    case Qt::Key_Left:
+      return layout::Arrow::kLeft;
+    case Qt::Key_Right:
+      return layout::Arrow::kRight;
+    default:
+      return std::nullopt;
+  }
 }
 
 // A plain top-level QWidget reads to screen readers as a "filler"; the designer window is the
@@ -135,40 +151,21 @@ void Kavoni::BuildControls() {
 }
 
 bool Kavoni::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress) {
-    return QWidget::eventFilter(watched, event);
+  // Unmodified arrows move through the grid; a check box would otherwise pass them along the
+  // tab chain, so Down would not go down.
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const std::optional<layout::Arrow> arrow = ArrowOf(key->key());
+    const auto cell = std::find(check1_.begin(), check1_.end(), watched);
+    if (arrow && cell != check1_.end() &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      const int index = static_cast<int>(cell - check1_.begin());
+      check1_[static_cast<std::size_t>(layout::CellNeighbour(index, *arrow))]->setFocus(
+          Qt::TabFocusReason);
+      return true;
+    }
   }
-  // Unmodified arrows only: a check box would otherwise pass them along the tab chain, so Down
-  // would not go down.
-  const auto* key = static_cast<QKeyEvent*>(event);
-  layout::Arrow arrow;
-  switch (key->key()) {
-    case Qt::Key_Up:
-      arrow = layout::Arrow::kUp;
-      break;
-    case Qt::Key_Down:
-      arrow = layout::Arrow::kDown;
-      break;
-    case Qt::Key_Left:
-      arrow = layout::Arrow::kLeft;
-      break;
-    case Qt::Key_Right:
-      arrow = layout::Arrow::kRight;
-      break;
-    default:
-      return QWidget::eventFilter(watched, event);
-  }
-  if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
-    return QWidget::eventFilter(watched, event);
-  }
-  const auto cell = std::find(check1_.begin(), check1_.end(), watched);
-  if (cell == check1_.end()) {
-    return QWidget::eventFilter(watched, event);
-  }
-  const int index = static_cast<int>(cell - check1_.begin());
-  check1_[static_cast<std::size_t>(layout::CellNeighbour(index, arrow))]->setFocus(
-      Qt::TabFocusReason);
-  return true;
+  return QWidget::eventFilter(watched, event);
 }
 
 void Kavoni::ChainTabOrder() {

@@ -112,6 +112,12 @@ std::optional<layout::Arrow> ArrowOf(WPARAM key) {
   }
 }
 
+// Puts `procedure` in front of the control's own, which it finds again in GWLP_USERDATA.
+void Subclass(HWND control, WNDPROC procedure) {
+  SetWindowLongPtrW(control, GWLP_USERDATA, GetWindowLongPtrW(control, GWLP_WNDPROC));
+  SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+}
+
 bool ModifierDown() {
   return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
 }
@@ -308,8 +314,7 @@ void Kavoni::CreateControls() {
     HWND cell = CreateControl(hwnd_, 0, L"BUTTON", cell_caption.c_str(),
                               WS_TABSTOP | BS_AUTOCHECKBOX | (index == 0 ? WS_GROUP : 0),
                               kCheck1Id + index);
-    SetWindowLongPtrW(cell, GWLP_USERDATA, GetWindowLongPtrW(cell, GWLP_WNDPROC));
-    SetWindowLongPtrW(cell, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Kavoni::CellProc));
+    Subclass(cell, &Kavoni::CellProc);
     check1_[static_cast<std::size_t>(index)] = cell;
   }
   // The button class draws through its parent's clipping (CS_PARENTDC), which would ignore the
@@ -326,8 +331,7 @@ void Kavoni::CreateControls() {
                        WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL, kNmeId);
   // Zero lifts the 32,767-character default to the most an edit control holds.
   SendMessageW(nme_, EM_SETLIMITTEXT, 0, 0);
-  SetWindowLongPtrW(nme_, GWLP_USERDATA, GetWindowLongPtrW(nme_, GWLP_WNDPROC));
-  SetWindowLongPtrW(nme_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Kavoni::NameBoxProc));
+  Subclass(nme_, &Kavoni::NameBoxProc);
 }
 
 void Kavoni::LayOut(UINT dpi) {
