@@ -1,95 +1,49 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
-#include <optional>
+#include <memory>
 #include <string_view>
 
-// The operating system's own file calls, for what the standard library cannot do: syncing a
-// file to the disk, refusing a FIFO without blocking on it, and replacing a file in one step.
-// This header is the only door to them; native_file_posix.cpp and native_file_windows.cpp are
-// the two sides behind it. Every failure not named in a signature throws SpriteFileError.
+// How a save puts new content in the place of a file, by each system's own rules. This header
+// is the only door to the system's file calls; native_file_posix.cpp and native_file_windows.cpp
+// each hold one system's whole policy behind it: which links are followed, when the file is
+// replaced by a rename and when it is written in place, what the new file keeps of the old one,
+// and which leftovers of killed saves are cleared. Every failure throws SpriteFileError.
 namespace kavoni::native {
 
-// An open file, closed when it goes out of scope.
-class File {
+class Replacement {
  public:
-  File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  // Finds the file that a save to `path` replaces and checks that this user may write it;
+  // anything there that is not a regular file is refused at once, without waiting on it.
+  // Nothing at `path` changes yet.
+  explicit Replacement(const std::filesystem::path& path);
+  // Without a successful Commit(), the file stays as it was and nothing is left beside it.
+  ~Replacement();
 
-  explicit operator bool() const { return handle_ != kNoHandle; }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
 
-  // Writes every byte, however many calls the system needs for it.
-  void WriteAll(std::string_view bytes);
-  // Cuts the file to nothing, with the write position at its start.
-  void Truncate();
-  // Returns once the file's content is on the disk, not only in the system's cache.
-  void Sync();
-  // Closes and reports a failing close, which some file systems use to report a lost write.
-  void Close();
-
-  // How many names (hard links) the file has.
-  unsigned LinkCount() const;
-
-  // Gives `other` everything that says who may use this file: on POSIX its owner, group,
-  // permission bits, access list and the extended attributes a user may set; on Windows its
-  // access list and owner, and the flags a user sets. Owner and group go only as far as the
-  // process may give them away. Returns false when the access could not be copied exactly,
-  // since a copy with other rights could let in people the file kept out.
-  bool LendAttributesTo(File& other) const;
-
-#ifdef _WIN32
-  using Handle = void*;
-  static inline const Handle kNoHandle = reinterpret_cast<Handle>(-1);
-#else
-  using Handle = int;
-  static constexpr Handle kNoHandle = -1;
-#endif
-
-  explicit File(Handle handle) : handle_(handle) {}
+  // Puts `content` in the file's place: whole or not at all, except where the file has to be
+  // written in place (see the platform's side), and on the disk before it returns.
+  void Commit(std::string_view content);
 
  private:
-  friend void PrepareToReplace(File& to_file);
-
-  Handle handle_ = kNoHandle;
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
-// Opens an existing regular file for writing without changing it, which proves the user may
-// write it. Returns nullopt when nothing is at `path`. Anything there that is not a regular
-// file (a folder, a FIFO, a socket, a device) is refused at once, without waiting on it.
-std::optional<File> OpenExistingForWriting(const std::filesystem::path& path);
-
-// Where a save to `path` lands: the file at the end of any chain of symbolic links, which is
-// the file to replace, so that the links themselves stay. A link that points at nothing on
-// POSIX leads to the name it points at, which the save then creates.
-std::filesystem::path FinalPath(const std::filesystem::path& path);
-
-// Creates `path`, which must not exist yet, for writing, with the mode and access list that a
-// new file gets there. Returns nullopt when the folder does not let this user create files.
-std::optional<File> CreateNew(const std::filesystem::path& path);
-
-// Readies `to_file`, the open file that a save will replace, for the rename at its end. Windows
-// cannot rename over an open file, so there it is closed now if this user may delete it, and
-// kept open if the user may only write it. POSIX keeps it open either way.
-void PrepareToReplace(File& to_file);
-
-// Puts `from` in the place of `to` in one step, so that `to` is always either the old file or
-// the new one. Returns false, with `to_file` (the prepared file at `to`, if there is one) still
-// open, when this user may write `to` but not replace it.
-bool Replace(const std::filesystem::path& from, const std::filesystem::path& to, File& to_file);
-
-// Whether `path` is a plain file of this user's that nothing has written for `age`: a save's
-// temporary file that it could not remove, and not one that another save is writing now.
-bool IsAbandoned(const std::filesystem::path& path, std::chrono::seconds age) noexcept;
-
-// Removes a file if it is there; a failure is left for the next save to clean up.
-void RemoveIfPresent(const std::filesystem::path& path) noexcept;
-
-// Makes the folder's own record of a rename durable, where the system needs that asked for.
-void SyncFolder(const std::filesystem::path& folder) noexcept;
+#ifdef _WIN32
+// The two ways that Windows renames one file over another, as the save calls them. Each
+// returns 0 or the Windows error code. Tests put their own in place to make a rename fail as
+// Windows can, where Wine never does.
+struct RenameCalls {
+  // Renames the open file `file` to `to` with POSIX semantics, which other programs' open
+  // handles on `to` do not stop.
+  unsigned long (*by_handle)(void* file, const wchar_t* to);
+  // Renames `from` over `to` the older way, which any open handle on `to` stops.
+  unsigned long (*by_name)(const wchar_t* from, const wchar_t* to);
+};
+RenameCalls& Renames();
+#endif
 
 }  // namespace kavoni::native
