@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sprite/file.h"
+#include "sprite/temporary_name.h"
 #include "support/folder_state.h"
 #include "support/sprite_file.h"
 #include "support/temp_dir.h"
@@ -96,6 +97,21 @@ TEST(SpriteTextFileReplace, LongerExistingFileIsReplacedWholeAndNothingIsLeftBes
   EXPECT_EQ(bytes.size(), 148u);
   EXPECT_EQ(bytes.find('x'), std::string::npos);
   EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"old.txt"});
+}
+
+// Every save's temporary name fits the folder that it is made in, whatever that folder's
+// limit: 255 on most file systems, 143 in an eCryptfs home folder.
+TEST(SpriteTextFileReplace, TemporaryNameFitsTheFoldersLimitAndIsTheSavesOwn) {
+  for (const std::size_t limit : {std::size_t{143}, std::size_t{255}}) {
+    for (const std::size_t length : {limit, limit - 34, std::size_t{8}}) {
+      SCOPED_TRACE(std::to_string(length) + " of " + std::to_string(limit));
+      const std::filesystem::path target(std::string(length - 4, 'n') + ".txt");
+      const std::filesystem::path name = TemporaryNameFor(target, limit);
+      EXPECT_LE(name.native().size(), limit);
+      EXPECT_TRUE(IsTemporaryName(name)) << name;
+      EXPECT_NE(name, TemporaryNameFor(target, limit));
+    }
+  }
 }
 
 // A save clears what killed saves left behind, but never a file that another save may be

@@ -46,6 +46,9 @@ using testing::WriteSprite;
 // Debian's "nobody" and "nogroup".
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNogroup = 65534;
+// Someone else on the machine, who needs no account for the kernel to honour their files.
+constexpr uid_t kStranger = 4242;
+constexpr gid_t kStrangersGroup = 4243;
 constexpr auto kSaveTimeout = std::chrono::seconds(10);
 
 bool IsRoot() {
@@ -196,11 +199,21 @@ void MakeReadOnlySprite(const fs::path& dir) {
   }
 }
 
+// Another user's link in a shared sticky folder, as /tmp is, pointing at `target`.
+void PlantStrangersLink(const fs::path& dir, const char* target) {
+  fs::permissions(dir, fs::perms(01777));
+  WriteBytes(dir / "precious.txt", "the saver's own");
+  ASSERT_EQ(chown((dir / "precious.txt").c_str(), kNobody, kNogroup), 0);
+  fs::create_symlink(target, dir / "sprite.txt");
+  ASSERT_EQ(lchown((dir / "sprite.txt").c_str(), kStranger, kStrangersGroup), 0);
+}
+
 TEST(FailedSave, ChangesNothingAndShowsTheOneMessage) {
   const struct {
     const char* what;
     std::function<void(const fs::path& dir)> arrange;
     ChildOptions options;
+    bool needs_root = false;  // to make files of other users
   } cases[] = {
       {"a FIFO, which would block the open",
        [](const fs::path& dir) { ASSERT_EQ(mkfifo((dir / "sprite.txt").c_str(), 0644), 0); },
@@ -225,9 +238,18 @@ TEST(FailedSave, ChangesNothingAndShowsTheOneMessage) {
       {"a saved sprite, with the new one past the size limit",
        [](const fs::path& dir) { WriteBytes(dir / "sprite.txt", "saved earlier"); },
        WithFileSizeLimit(100)},
+      {"another user's link in a shared folder, to the saver's own file",
+       [](const fs::path& dir) { PlantStrangersLink(dir, "precious.txt"); }, AsOrdinaryUser(),
+       true},
+      {"another user's link in a shared folder, to nothing yet",
+       [](const fs::path& dir) { PlantStrangersLink(dir, "planted.txt"); }, AsOrdinaryUser(), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.needs_root && !IsRoot()) {
+      std::printf("[  SKIPPED ] %s: needs files of other users, so root\n", c.what);
+      continue;
+    }
     TempDir dir;
     c.arrange(dir.path());
     ExpectSaveFailsAndChangesNothing(dir / "sprite", c.options);
@@ -364,6 +386,27 @@ TEST(Replace, AbsoluteLinkIsFollowed) {
   EXPECT_EQ(ReadBytes(dir / "real.txt"), ClearSprite());
 }
 
+// In a shared sticky folder the links that the saver or the folder's owner made are still
+// followed, as the kernel's own rule for such folders allows.
+TEST(Replace, LinkOfTheSaverOrTheFoldersOwnerIsFollowedInASharedFolder) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "needs files of other users, so root";
+  }
+  for (const uid_t link_owner : {kNobody, uid_t{0}}) {
+    SCOPED_TRACE(link_owner);
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms(01777));
+    WriteBytes(dir / "real.txt", "saved earlier");
+    ASSERT_EQ(chown((dir / "real.txt").c_str(), kNobody, kNogroup), 0);
+    fs::create_symlink("real.txt", dir / "sprite.txt");
+    ASSERT_EQ(lchown((dir / "sprite.txt").c_str(), link_owner, kNogroup), 0);
+    EXPECT_EQ(SaveInChild(dir / "sprite", AsOrdinaryUser()), Outcome::kSavedSilently);
+    EXPECT_TRUE(fs::is_symlink(dir / "sprite.txt"));
+    EXPECT_EQ(ReadBytes(dir / "real.txt"), ClearSprite());
+    fs::permissions(dir.path(), fs::perms::owner_all);
+  }
+}
+
 TEST(Replace, FileWithSeveralNamesIsWrittenInPlaceForAllOfThem) {
   TempDir dir;
   WriteBytes(dir / "ball.txt", "saved earlier");
@@ -385,36 +428,84 @@ TEST(Replace, NameAtTheFileSystemsLimitStillSaves) {
   EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{name});
 }
 
-// Where the user may write the file but not replace it, it is written in place, as a plain
-// open for writing would: the save works, and the file keeps its inode and mode.
-TEST(Replace, WithoutLeaveToReplaceTheFileIsWrittenInPlace) {
+// Who may use a file: its owner, group and mode, its access list as getfacl prints it, and
+// every extended attribute that the test (root, in CI) can see, values included.
+std::string AccessOf(const fs::path& path) {
+  const struct stat info = Stat(path);
+  std::string access = std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + " " +
+                       std::to_string(info.st_mode & 07777) + "\n";
+  const std::string command = "getfacl -n -p --omit-header '" + path.string() + "' 2>&1";
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, out) != nullptr) {
+      access += buffer;
+    }
+    pclose(out);
+  }
+  char names[4096] = {};
+  const ssize_t size = listxattr(path.c_str(), names, sizeof names);
+  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+    char value[256] = {};
+    const ssize_t length = getxattr(path.c_str(), names + at, value, sizeof value);
+    access += std::string(names + at) + "=" +
+              (length >= 0 ? std::string(value, static_cast<std::size_t>(length)) : "?") + "\n";
+  }
+  return access;
+}
+
+bool Shell(const std::string& command) {
+  return std::system((command + " 2>/dev/null").c_str()) == 0;
+}
+
+// Where a rename would not keep everything that says who may use the file, or is not allowed,
+// the file is written in place, as a plain open for writing would: the save works, and the
+// file keeps its inode, owner, group, mode, access list and attributes.
+TEST(Replace, WhereARenameWouldNotDoTheFileIsWrittenInPlace) {
   const struct {
     const char* what;
     unsigned folder_mode;
-    bool file_owned_by_root;
+    uid_t owner;  // root's files and other users' need root to make
+    gid_t group;
+    unsigned mode;
+    // Anything more that the file carries; false when this system cannot give it that.
+    std::function<bool(const fs::path& file)> extra;
   } cases[] = {
-      {"a folder that takes no new files", 0555, false},
-      {"a sticky folder, and another user's file", 01777, true},
+      {"a folder that takes no new files", 0555, kNobody, kNogroup, 0666, nullptr},
+      {"a sticky folder, and another user's file", 01777, 0, 0, 0666, nullptr},
+      {"another user's file that an access list lets the saver write", 0777, kStranger,
+       kStrangersGroup, 0660,
+       [](const fs::path& file) { return Shell("setfacl -m u:65534:rw '" + file.string() + "'"); }},
+      {"the saver's file, of a group the saver is not in", 0777, kNobody, kStrangersGroup, 0664,
+       nullptr},
+      {"an attribute that only a privileged user may set", 0777, kNobody, kNogroup, 0666,
+       [](const fs::path& file) {
+         return setxattr(file.c_str(), "security.kavoni-test", "kept", 4, 0) == 0;
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.file_owned_by_root && !IsRoot()) {
+    TempDir dir;
+    const fs::path file = dir / "sprite.txt";
+    WriteBytes(file, "saved earlier");
+    if (IsRoot()) {
+      ASSERT_EQ(chown(file.c_str(), c.owner, c.group), 0);
+    } else if (c.owner != kNobody || c.group != kNogroup || c.extra) {
       std::printf("[  SKIPPED ] %s: needs a file of another user, so root\n", c.what);
       continue;
     }
-    TempDir dir;
-    WriteBytes(dir / "sprite.txt", "saved earlier");
-    fs::permissions(dir / "sprite.txt", fs::perms(0666));
-    if (IsRoot() && !c.file_owned_by_root) {
-      ASSERT_EQ(chown((dir / "sprite.txt").c_str(), kNobody, kNogroup), 0);
+    fs::permissions(file, fs::perms(c.mode));
+    if (c.extra && !c.extra(file)) {
+      std::printf("[  SKIPPED ] %s: this system cannot give a file that\n", c.what);
+      continue;
     }
     fs::permissions(dir.path(), fs::perms(c.folder_mode));
-    const ino_t inode = Stat(dir / "sprite.txt").st_ino;
+    const ino_t inode = Stat(file).st_ino;
+    const std::string access = AccessOf(file);
 
     EXPECT_EQ(SaveInChild(dir / "sprite", AsOrdinaryUser()), Outcome::kSavedSilently);
-    EXPECT_EQ(ReadBytes(dir / "sprite.txt"), ClearSprite());
-    EXPECT_EQ(Stat(dir / "sprite.txt").st_ino, inode);
-    EXPECT_EQ(Stat(dir / "sprite.txt").st_mode & 07777, 0666u);
+    EXPECT_EQ(ReadBytes(file), ClearSprite());
+    EXPECT_EQ(Stat(file).st_ino, inode);
+    EXPECT_EQ(AccessOf(file), access);
     EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"sprite.txt"});
     fs::permissions(dir.path(), fs::perms::owner_all);
   }
@@ -463,26 +554,6 @@ TEST(Replace, AnotherUsersLeftoverNeitherBlocksTheSaveNorIsTouched) {
   fs::permissions(dir.path(), fs::perms::owner_all);
 }
 
-// Who may use a file, as getfacl prints it, and the user's own extended attributes.
-std::string AccessOf(const fs::path& path) {
-  std::string access;
-  const std::string command = "getfacl -n -p --omit-header '" + path.string() + "' 2>&1";
-  if (FILE* out = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, out) != nullptr) {
-      access += buffer;
-    }
-    pclose(out);
-  }
-  char value[64] = {};
-  const ssize_t size = getxattr(path.c_str(), "user.kavoni-test", value, sizeof value - 1);
-  return access + "user.kavoni-test=" + (size >= 0 ? std::string(value) : "(none)");
-}
-
-bool Shell(const std::string& command) {
-  return std::system((command + " 2>/dev/null").c_str()) == 0;
-}
-
 TEST(Replace, KeepsTheAccessListAndTheUsersAttributes) {
   {
     TempDir probe;
@@ -514,6 +585,14 @@ TEST(Replace, KeepsTheAccessListAndTheUsersAttributes) {
          WriteBytes(dir / "sprite.txt", "saved earlier");
          ASSERT_EQ(setxattr((dir / "sprite.txt").c_str(), "user.kavoni-test", "kept", 4, 0), 0)
              << std::strerror(errno);
+       },
+       nullptr},
+      {"an attribute that only a privileged user may set, saved by one",
+       [](const fs::path& dir) {
+         WriteBytes(dir / "sprite.txt", "saved earlier");
+         if (setxattr((dir / "sprite.txt").c_str(), "trusted.kavoni-test", "kept", 4, 0) != 0) {
+           std::printf("[  SKIPPED ] a privileged attribute: needs root\n");
+         }
        },
        nullptr},
       {"a new file, in a folder with a default list",
