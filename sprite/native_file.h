@@ -42,6 +42,8 @@ struct RenameCalls {
   unsigned long (*by_handle)(void* file, const wchar_t* to);
   // Renames `from` over `to` the older way, which any open handle on `to` stops.
   unsigned long (*by_name)(const wchar_t* from, const wchar_t* to);
+  // Whether the volume that holds the open file `file` says it renames with POSIX semantics.
+  bool (*has_posix_semantics)(void* file);
 };
 RenameCalls& Renames();
 #endif

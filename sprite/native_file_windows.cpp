@@ -52,6 +52,8 @@ constexpr std::size_t kNameMax = 255;
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 constexpr DWORD kReplaceIfExists = 0x1;
 constexpr DWORD kPosixSemantics = 0x2;
+// FILE_SUPPORTS_POSIX_UNLINK_RENAME, which a volume reports where such renames work.
+constexpr DWORD kSupportsPosixRename = 0x400;
 
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -323,6 +325,12 @@ unsigned long RenameByName(const wchar_t* from, const wchar_t* to) {
                                                                                    : GetLastError();
 }
 
+bool HasPosixSemantics(void* file) {
+  DWORD flags = 0;
+  return GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & kSupportsPosixRename) != 0;
+}
+
 // What Windows answers while another program holds a file in a way that stops a rename: for a
 // moment, as a virus scanner does, or for as long as it keeps it open.
 bool IsLocked(DWORD error) {
@@ -418,7 +426,7 @@ void ClearAbandonedTemporaries(const fs::path& folder) noexcept {
 }  // namespace
 
 RenameCalls& Renames() {
-  static RenameCalls calls{RenameByHandle, RenameByName};
+  static RenameCalls calls{RenameByHandle, RenameByName, HasPosixSemantics};
   return calls;
 }
 
@@ -442,8 +450,11 @@ struct Replacement::State {
   // Renames the temporary file over the target. False, with the target's handle still open,
   // when only a lock that did not go away stopped it.
   bool Rename() {
-    DWORD error = RenameWaitingForLocks(
-        [this] { return Renames().by_handle(temporary_file.get(), target.c_str()); });
+    DWORD error = ERROR_NOT_SUPPORTED;
+    if (posix_semantics) {
+      error = RenameWaitingForLocks(
+          [this] { return Renames().by_handle(temporary_file.get(), target.c_str()); });
+    }
     if (IsUnsupported(error)) {
       // The older rename fails while any handle on the target is open, this save's own too,
       // so the fallback to writing in place goes with it.
@@ -460,6 +471,27 @@ struct Replacement::State {
     }
     return false;
   }
+
+  // Without POSIX semantics only a file that no handle holds can be renamed over, this save's
+  // own included, so the target's handle is let go now where the user may delete the file:
+  // another save of it, from another window, then does not stop this one either. An access
+  // list may let the user write the file but not delete it, and so not replace it: it is then
+  // written in place.
+  void PrepareOlderRename() {
+    const HANDLE deleting = ReOpenFile(target_file.get(), DELETE, kShareAll, 0);
+    if (deleting == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+        Fail("cannot check the file", error);
+      }
+      DropTemporary();
+      return;
+    }
+    CloseHandle(deleting);
+    target_file = Handle();
+  }
+
+  bool posix_semantics = false;
 };
 
 Replacement::Replacement(const fs::path& path) : state_(std::make_unique<State>()) {
@@ -475,6 +507,10 @@ Replacement::Replacement(const fs::path& path) : state_(std::make_unique<State>(
   state.temporary_file = CreateNew(state.temporary);
   if (state.temporary_file &&
       (!state.target_file || LendAttributes(state.target_file.get(), state.temporary_file.get()))) {
+    state.posix_semantics = Renames().has_posix_semantics(state.temporary_file.get());
+    if (!state.posix_semantics && state.target_file) {
+      state.PrepareOlderRename();
+    }
     return;
   }
   // The folder takes no new files from this user, or the copy could not be given the file's
