@@ -45,6 +45,9 @@ case $platform in
     # The text of a box is read as a screen reader reads it, over AT-SPI; the bus must be up
     # before the program starts for Qt to join it.
     export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    # The bus's launcher is started by D-Bus, in D-Bus's own environment: without this it puts
+    # its socket in the caller's home, where another run of the test can remove it.
+    dbus-update-activation-environment HOME XDG_RUNTIME_DIR XDG_CONFIG_HOME
     /usr/bin/python3 "$here/atspi.py" start-bus
     start_program() { "$program"; }
     atspi() { /usr/bin/python3 "$here/atspi.py" "$@"; }

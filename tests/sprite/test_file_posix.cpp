@@ -326,7 +326,7 @@ TEST(Replace, NewFileGetsTheModeTheUmaskGives) {
   EXPECT_EQ(Stat(dir / "ball.txt").st_mode & 07777, 0640u);
 }
 
-TEST(Replace, KeepsOwnerAndGroupWhereAllowed) {
+TEST(Replace, RootsSaveKeepsAnotherUsersOwnerAndGroup) {
   if (!IsRoot()) {
     GTEST_SKIP() << "only root may give a file to another user";
   }
