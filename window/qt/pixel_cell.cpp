@@ -5,6 +5,10 @@
 
 namespace kavoni {
 
+PixelCell::PixelCell(const QString& text, QWidget* parent) : QCheckBox(text, parent) {
+  setAutoFillBackground(true);
+}
+
 void PixelCell::paintEvent(QPaintEvent* event) {
   QCheckBox::paintEvent(event);
   // The same condition as the style's own focus marks: the focus, after a key has moved it.
