@@ -41,8 +41,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The package carries the program without its debugging symbols.
   set(CPACK_STRIP_FILES ON)
-  # Debian ships Qt's X11 and Wayland platform plugins apart from the libraries; without them
-  # the program cannot open its window.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  # Qt's X11 platform plugin comes with libqt6gui6, which dpkg-shlibdeps names, so the window
+  # opens on X11 and, through Xwayland, on most Wayland desktops. The Wayland plugin is a
+  # package of its own, needed where there is no X server at all: recommended, as Debian's own
+  # Qt 6 programs do, so that apt installs it by default and a machine without Wayland may leave
+  # it out.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 endif()
 include(CPack)

@@ -1,10 +1,11 @@
 # Shared by the scripts: installs what they need and builds. Sourced, not run; expects to be in
 # the project root.
 
-# What building and running the Linux program needs, as Debian 12 packages.
+# What building and running the Linux program needs, as Debian 12 packages. Qt's X11 platform
+# comes with qt6-base-dev's libraries; qt6-wayland is the one for a desktop without X.
 KAVONI_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libx11-dev fonts-dejavu-core
+  qt6-base-dev qt6-wayland libx11-dev fonts-dejavu-core
 )
 
 # The rest, for testing, benchmarking and packaging.
@@ -13,6 +14,8 @@ KAVONI_TEST_PACKAGES=(
   xvfb xauth xdotool x11-utils x11-apps openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev file lintian man-db
+  # The window on a headless Wayland compositor, in Adwaita-Dark, and with Qt's German texts.
+  weston adwaita-qt6 qt6-translations-l10n
   # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it
   # and its tests, and NSIS for its installer.
   g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis

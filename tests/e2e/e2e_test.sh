@@ -36,6 +36,10 @@ case $platform in
   qt)
     launcher=$4
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work
+    # A German desktop: Qt's own texts follow it, the program's own stay as they are. Qt reads
+    # the language from these variables itself, so the locale need not be installed.
+    unset LC_ALL LC_MESSAGES LANGUAGE
+    export LANG=de_DE.UTF-8
     # Qt's own file dialog, whatever the desktop would pick.
     export QT_QPA_PLATFORMTHEME=
     desktop=$HOME/Desktop
@@ -135,6 +139,31 @@ expect_no_box() {
   fi
 }
 
+if [[ $platform == qt ]]; then
+  echo "== Without a display"
+  # The environment the program starts in, and what it must do: end at once with status 1 and
+  # the one line, or run (on Qt's offscreen platform, named outright) until it is stopped.
+  while IFS='|' read -r environment expected; do
+    status=0
+    # shellcheck disable=SC2086 # one variable a word
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $environment \
+      timeout 2 "$program" >"$work/out" 2>"$work/err" || status=$?
+    if [[ $expected == exits ]]; then
+      [[ $status -eq 1 && $(cat "$work/err") == "kavoni: no display could be opened" &&
+        ! -s $work/out ]] ||
+        fail "with '$environment' the program ended with status $status: $(cat "$work/err")"
+    else
+      [[ $status -eq 124 ]] || fail "with '$environment' the program ended with status $status"
+    fi
+    echo "  '$environment': $expected"
+  done <<'ENVIRONMENTS'
+|exits
+DISPLAY=:65535|exits
+WAYLAND_DISPLAY=no-compositor|exits
+QT_QPA_PLATFORM=offscreen|runs
+ENVIRONMENTS
+fi
+
 mkdir -p "$desktop"
 rm -rf "${desktop:?}"/*
 xsession_start "$work"
@@ -199,6 +228,12 @@ fi
 xdo_click_name_box "$window"
 xdotool type --delay 10 "ball"
 xdo_click_button "$window"
+if [[ $platform == qt ]]; then
+  # Qt's own texts in the dialog speak the desktop's language; its title is the program's own.
+  dialog_text=$(box_text "Save Sprite")
+  grep -qxF "Dateiname:" <<<"$dialog_text" ||
+    fail "the dialog does not speak German: $(tr '\n' ' ' <<<"$dialog_text")"
+fi
 answer_dialog type ball
 zero=00000000 middle=00011000
 expect_file "$desktop/ball.txt" ball 10000000 $zero $zero $middle $middle $zero $zero $zero
@@ -262,28 +297,39 @@ xdotool key shift+Tab space Up Up Left space Left Left Left Left Left Left space
   Up Up Up Up Up space Right space
 echo "arrows.txt holds the cells reached by the arrow keys"
 
-echo "== The focused cell shows a mark, and no cell paints over its neighbours"
+# The focused cell shows a mark, and ticking a cell leaves its neighbours as they were: $1 is
+# the window, whose cell 1 has the focus, moved there by a key; $2 names the style. The grid is
+# left as it was, with the focus on cell 0.
+focus_case() {
+  local focused unfocused below marked right_after below_after
+  local -a before after
+  # The keyboard is in use, so focus marks show.
+  sleep 0.3
+  focused=$(pixels "$1" 1)
+  xdotool key Left
+  sleep 0.3
+  mapfile -t before < <(pixels "$1" 1 8)
+  unfocused=${before[0]} below=${before[1]}
+  marked=$(pixels differ "$focused" "$unfocused")
+  ((marked >= 12)) || fail "$2: the focused cell shows no focus mark: $marked pixels differ"
+  # Ticking cell 0 repaints it, and its neighbours to the right and below must look the same.
+  xdotool key space
+  sleep 0.3
+  mapfile -t after < <(pixels "$1" 1 8)
+  right_after=${after[0]} below_after=${after[1]}
+  [[ $right_after == "$unfocused" ]] ||
+    fail "$2: ticking cell 0 changed $(pixels differ "$right_after" "$unfocused") pixels of cell 1"
+  [[ $below_after == "$below" ]] ||
+    fail "$2: ticking cell 0 changed $(pixels differ "$below_after" "$below") pixels of cell 8"
+  xdotool key space
+  echo "  $2: the mark changes $marked pixels of a cell; ticking one leaves its neighbours alone"
+}
 pixels() { /usr/bin/python3 "$here/cell_pixels.py" "$@"; }
-# The keyboard is in use, so focus marks show; cell 1 has the focus.
-sleep 0.3
-focused=$(pixels "$window" 1)
-xdotool key Left
-sleep 0.3
-mapfile -t before < <(pixels "$window" 1 8)
-unfocused=${before[0]} below=${before[1]}
-marked=$(pixels differ "$focused" "$unfocused")
-((marked >= 12)) || fail "the focused cell shows no focus mark: $marked pixels differ"
-# Ticking cell 0 repaints it, and its neighbours to the right and below must look the same.
-xdotool key space
-sleep 0.3
-mapfile -t after < <(pixels "$window" 1 8)
-right_after=${after[0]} below_after=${after[1]}
-[[ $right_after == "$unfocused" ]] ||
-  fail "ticking cell 0 changed $(pixels differ "$right_after" "$unfocused") pixels of cell 1"
-[[ $below_after == "$below" ]] ||
-  fail "ticking cell 0 changed $(pixels differ "$below_after" "$below") pixels of cell 8"
-xdotool key space
-echo "the mark changes $marked pixels of a cell; ticking one leaves its neighbours alone"
+
+if [[ $platform == wine ]]; then
+  echo "== The focused cell shows a mark, and no cell paints over its neighbours"
+  focus_case "$window" "Win32"
+fi
 
 echo "== A pasted name with a line break, saved under a name that is not ASCII"
 xdo_click_name_box "$window"
@@ -337,3 +383,27 @@ xdo_close_and_wait "$window" "$app_pid" || status=$?
 app_pid=
 [[ $status -eq 0 ]] || fail "the program exited with status $status: $(cat "$work/program.log")"
 echo "the program ended with status 0"
+
+if [[ $platform == qt ]]; then
+  echo "== In every style the focused cell shows a mark, and no cell paints over its neighbours"
+  while read -r style; do
+    (cd "$work" && QT_STYLE_OVERRIDE=$style start_program) >"$work/style.log" 2>&1 &
+    app_pid=$!
+    window=$(wait_for_window Kavoni)
+    xdotool windowactivate --sync "$window"
+    sleep "$settles"
+    # From the first cell to the second: the keyboard is in use.
+    xdotool key Tab
+    focus_case "$window" "$style"
+    status=0
+    xdo_close_and_wait "$window" "$app_pid" || status=$?
+    app_pid=
+    # Qt falls back to its default style, with a warning, for a style it can't load.
+    [[ $status -eq 0 ]] && ! grep -q "invalid style" "$work/style.log" ||
+      fail "$style: the program ended with status $status: $(cat "$work/style.log")"
+  done <<'STYLES'
+Fusion
+Windows
+Adwaita-Dark
+STYLES
+fi

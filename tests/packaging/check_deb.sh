@@ -39,7 +39,10 @@ fi
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* ]] || fail "Depends lacks Qt 6 Widgets: $depends"
 [[ $depends == *libqt6gui6* ]] || fail "Depends lacks Qt 6 Gui: $depends"
-[[ $depends == *qt6-qpa-plugins* ]] || fail "Depends lacks the platform plugins: $depends"
+# qt6-qpa-plugins holds only Qt's VNC platform; the X11 one is in libqt6gui6.
+[[ $depends != *qt6-qpa-plugins* ]] || fail "Depends names qt6-qpa-plugins: $depends"
+[[ $(dpkg-deb -f "$deb" Recommends) == qt6-wayland ]] ||
+  fail "Recommends is not the Wayland platform plugin: $(dpkg-deb -f "$deb" Recommends)"
 [[ $depends != *libqt6svg6* ]] || fail "Depends still names the SVG icon engine: $depends"
 # Debian's own checker, with its default profile: no error and no warning.
 lintian --fail-on error,warning "$deb" >"$out/lintian" 2>&1 ||

@@ -20,7 +20,10 @@
 #include <optional>
 #include <stdexcept>
 
+#include "window/qt/one_size.h"
+#include "window/qt/pixel_cell.h"
 #include "window/qt/qt_layout.h"
+#include "window/qt/qt_translations.h"
 #include "window/qt/single_line_validator.h"
 #include "window/qt/x11_fixed_size.h"
 
@@ -107,6 +110,7 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
                  Qt::WindowCloseButtonHint);
   setFixedSize(layout::ToQRect(layout::kClientArea).size());
   AdvertiseFixedSize(*this);
+  KeepOneSize(*this);
   BuildControls();
   ChainTabOrder();
   // Takes effect when the window is first activated.
@@ -132,7 +136,7 @@ void Kavoni::BuildControls() {
   label1->setBuddy(nme_);
 
   for (int index = 0; index < kCellCount; ++index) {
-    auto* cell = new QCheckBox(QLatin1String(layout::kCheck1Caption), this);
+    auto* cell = new PixelCell(QLatin1String(layout::kCheck1Caption), this);
     cell->setObjectName(
         QStringLiteral("%1(%2)").arg(QLatin1String(layout::kCheck1Name)).arg(index));
     cell->setGeometry(layout::ToQRect(layout::Check1(index)));
@@ -147,7 +151,12 @@ void Kavoni::BuildControls() {
   command1_->setGeometry(layout::ToQRect(layout::kCommand1Control.rect));
   // Enter on the focused button presses it, as Space does.
   command1_->setAutoDefault(true);
-  connect(command1_, &QPushButton::clicked, this, [this] { MakeSprite(*this); });
+  connect(command1_, &QPushButton::clicked, this, [this] {
+    // Qt's own texts in the dialog and the box, in the desktop's language; loaded here rather
+    // than at start-up, which they would only slow.
+    LoadQtTranslations();
+    MakeSprite(*this);
+  });
 }
 
 bool Kavoni::eventFilter(QObject* watched, QEvent* event) {

@@ -1,9 +1,16 @@
 #include <QApplication>
+#include <optional>
 
 #include "window/qt/kavoni_window.h"
+#include "window/qt/no_display.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
+  std::optional<QApplication> app;
+  {
+    // Without a display, one line and status 1 rather than Qt's abort.
+    const kavoni::NoDisplayExit no_display;
+    app.emplace(argc, argv);
+  }
   // Also the class of the window on X11 (WM_CLASS), which the launcher's StartupWMClass names
   // so that docks group the running window with its launcher.
   QApplication::setApplicationName(QStringLiteral(KAVONI_WM_CLASS));

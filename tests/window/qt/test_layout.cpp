@@ -2,6 +2,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QRect>
+#include <QWindow>
 
 #include "window_fixture.h"
 
@@ -39,6 +40,22 @@ TEST_F(LayoutTest, ClientAreaIs1965By4380TwipsAndFixed) {
   EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint)) << "nothing to maximise to";
   EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+}
+
+// What the maximise button of Qt's own title bar on Wayland asks for, and a full-screen
+// request: the window stays at its one size, and a compositor has nothing to end it for.
+TEST_F(LayoutTest, MaximiseAndFullScreenRequestsLeaveTheWindowAtItsOneSize) {
+  const QSize size = window_->size();
+  QWindow* window = window_->windowHandle();
+  for (Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowFullScreen}) {
+    window->setWindowStates(state);
+    // Time for a compositor to answer, and for the answer to be applied.
+    QTest::qWait(300);
+    EXPECT_FALSE(window->windowStates() & state) << state;
+    EXPECT_EQ(window_->size(), size) << state;
+    EXPECT_EQ(window->size(), size) << state;
+    EXPECT_TRUE(window_->isVisible()) << state;
+  }
 }
 
 TEST_F(LayoutTest, LabelNameBoxAndButtonSitAtTheirTwipsRectangles) {
