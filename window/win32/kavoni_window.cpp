@@ -59,15 +59,13 @@ HFONT CreateMessageFont(UINT dpi) {
 }
 
 // The procedure of the Button class that the cells' class is built on, as this program's
-// manifest makes it: the themed one of Common Controls 6.
-WNDPROC ButtonProcedure() {
+// manifest makes it: the themed one of Common Controls 6. Null if the system has none, which
+// RegisterCellClass finds out before any cell exists.
+WNDPROC ButtonProcedure() noexcept {
   static const WNDPROC procedure = [] {
     WNDCLASSEXW button{};
     button.cbSize = sizeof button;
-    if (!GetClassInfoExW(nullptr, L"Button", &button)) {
-      throw std::runtime_error("the system has no Button class");
-    }
-    return button.lpfnWndProc;
+    return GetClassInfoExW(nullptr, L"Button", &button) ? button.lpfnWndProc : nullptr;
   }();
   return procedure;
 }
@@ -79,7 +77,7 @@ void RegisterCellClass(HINSTANCE instance, WNDPROC procedure) {
     return;
   }
   cell.cbSize = sizeof cell;
-  if (!GetClassInfoExW(nullptr, L"Button", &cell)) {
+  if (ButtonProcedure() == nullptr || !GetClassInfoExW(nullptr, L"Button", &cell)) {
     throw std::runtime_error("the system has no Button class");
   }
   // The base's extra bytes stay, for the button's own use.
@@ -367,19 +365,11 @@ LRESULT CALLBACK Kavoni::CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     return CallWindowProcW(button_proc, hwnd, message, wparam, lparam) | DLGC_WANTARROWS;
   }
   if (message == WM_GETOBJECT && static_cast<DWORD>(lparam) == static_cast<DWORD>(OBJID_CLIENT)) {
-    // Screen readers would otherwise hear the hidden caption, the same for every cell.
+    // Screen readers would otherwise hear the hidden caption, the same for every cell. Where
+    // COM cannot be had, the system answers after all, with the caption.
     auto* self = reinterpret_cast<Kavoni*>(GetWindowLongPtrW(GetParent(hwnd), GWLP_USERDATA));
-    bool in_apartment = false;
-    try {
-      if (self != nullptr) {
-        self->apartment_.Enter();
-        in_apartment = true;
-      }
-    } catch (const std::exception&) {
-      // Then the system answers, with the caption.
-    }
     const int index = GetDlgCtrlID(hwnd) - kCheck1Id;
-    if (in_apartment) {
+    if (self != nullptr && self->EnterApartment()) {
       if (const LRESULT answer =
               AnswerCellObjectRequest(hwnd, wparam, WidenAscii(layout::CellName(index)))) {
         return answer;
@@ -486,6 +476,15 @@ bool Kavoni::CellTicked(int index) {
     throw std::out_of_range("no cell " + std::to_string(index));
   }
   return SendMessageW(check1_[static_cast<std::size_t>(index)], BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool Kavoni::EnterApartment() noexcept {
+  try {
+    apartment_.Enter();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 bool Kavoni::RunSaveDialog() {

@@ -48,6 +48,8 @@ class Kavoni final : public SpriteUi {
 
   void CreateControls();
   LRESULT DrawCellFocus(const NMCUSTOMDRAW& draw);
+  // For a screen reader's request, which has no command to fail: false when COM cannot be had.
+  bool EnterApartment() noexcept;
   // Places every control for `dpi`, in the system's message font; the window's own size is
   // the caller's.
   void PlaceControls(UINT dpi);
