@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <exception>
+
 #include "window/win32/apartment.h"
 #include "window/win32/windows_api.h"
 // After windows.h, which it needs.
