@@ -1,5 +1,8 @@
-// The floor for the Windows start-up benchmark: a window of Kavoni.exe's size, style, font and
-// manifest holding only its label and its button, the least a Win32 window with text can cost.
+// The floors for the Windows start-up benchmark: windows of Kavoni.exe's size, style, font and
+// manifest. The plain one holds only the label and the button, the least a Win32 window with
+// text can cost. Built with KAVONI_FLOOR_ALL_CONTROLS, it holds all 67 of Kavoni.exe's controls
+// as the system makes them, and nothing of Kavoni's own: no regions, subclassing, custom draw
+// or accessibility, so only it tells Kavoni's cost apart from that of the controls themselves.
 #include "window/layout.h"
 #include "window/win32/code_page.h"
 #include "window/win32/windows_api.h"
@@ -16,7 +19,11 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-void Place(HWND control, kavoni::layout::TwipsRect twips, int dpi, HFONT font) {
+void Add(HWND window, DWORD ex_style, const wchar_t* window_class, const char* text, DWORD style,
+         kavoni::layout::TwipsRect twips, int dpi, HFONT font) {
+  HWND control = CreateWindowExW(ex_style, window_class, kavoni::WidenAscii(text).c_str(),
+                                 WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
   const kavoni::layout::PixelRect r = kavoni::layout::ToPixels(twips, dpi);
   SetWindowPos(control, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER);
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -38,20 +45,26 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
       0, L"KavoniFloor", kavoni::WidenAscii(layout::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   const UINT dpi = GetDpiForWindow(window);
+  const int at = static_cast<int>(dpi);
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
   HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-  HWND label =
-      CreateWindowExW(0, L"STATIC", kavoni::WidenAscii(layout::kLabel1Control.caption).c_str(),
-                      WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window, nullptr, instance, nullptr);
-  HWND button = CreateWindowExW(
-      0, L"BUTTON", kavoni::WidenAscii(layout::kCommand1Control.caption).c_str(),
-      WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, window, nullptr, instance, nullptr);
-  Place(label, layout::kLabel1Control.rect, static_cast<int>(dpi), font);
-  Place(button, layout::kCommand1Control.rect, static_cast<int>(dpi), font);
-  const kavoni::layout::PixelRect client =
-      kavoni::layout::ToPixels(kavoni::layout::kClientArea, static_cast<int>(dpi));
+#ifdef KAVONI_FLOOR_ALL_CONTROLS
+  for (int index = 0; index < kavoni::kCellCount; ++index) {
+    Add(window, 0, L"BUTTON", layout::kCheck1Caption, WS_TABSTOP | BS_AUTOCHECKBOX,
+        layout::Check1(index), at, font);
+  }
+#endif
+  Add(window, 0, L"BUTTON", layout::kCommand1Control.caption, WS_TABSTOP,
+      layout::kCommand1Control.rect, at, font);
+  Add(window, 0, L"STATIC", layout::kLabel1Control.caption, 0, layout::kLabel1Control.rect, at,
+      font);
+#ifdef KAVONI_FLOOR_ALL_CONTROLS
+  Add(window, WS_EX_CLIENTEDGE, L"EDIT", layout::kNmeControl.caption, WS_TABSTOP | ES_AUTOHSCROLL,
+      layout::kNmeControl.rect, at, font);
+#endif
+  const layout::PixelRect client = layout::ToPixels(layout::kClientArea, at);
   RECT frame{0, 0, client.width, client.height};
   AdjustWindowRectExForDpi(&frame, kStyle, FALSE, 0, dpi);
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,

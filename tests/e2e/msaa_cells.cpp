@@ -1,5 +1,7 @@
 // What an MSAA client, such as a screen reader, hears of Kavoni.exe's cells: for each of the 64,
-// in order, "name|role|state", with role and state as the numbers that oleacc gives.
+// in order, "name|name through IDispatch|role|state", with role and state as the numbers that
+// oleacc gives. The second name is read as scripting clients read it, by
+// IDispatch::Invoke(DISPID_ACC_NAME), and is empty when that fails.
 // usage: msaa_cells.exe        exit status 1 when the window or a cell's object is not found
 #include <windows.h>
 // After windows.h, which it needs.
@@ -29,8 +31,18 @@ int wmain() {
     cell->get_accName(self, &name);
     cell->get_accRole(self, &role);
     cell->get_accState(self, &state);
-    std::printf("%ls|%ld|%ld\n", name != nullptr ? name : L"", role.vt == VT_I4 ? role.lVal : -1L,
+    // accName(CHILDID_SELF), the child given as a script gives it.
+    VARIANT argument = self;
+    DISPPARAMS arguments{&argument, nullptr, 1, 0};
+    VARIANT dispatched{};
+    const bool invoked =
+        SUCCEEDED(cell->Invoke(DISPID_ACC_NAME, GUID{}, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                               &arguments, &dispatched, nullptr, nullptr)) &&
+        dispatched.vt == VT_BSTR && dispatched.bstrVal != nullptr;
+    std::printf("%ls|%ls|%ld|%ld\n", name != nullptr ? name : L"",
+                invoked ? dispatched.bstrVal : L"", role.vt == VT_I4 ? role.lVal : -1L,
                 state.vt == VT_I4 ? state.lVal : -1L);
+    VariantClear(&dispatched);
     SysFreeString(name);
     cell->Release();
   }

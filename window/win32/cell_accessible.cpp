@@ -3,6 +3,7 @@
 #include <oleacc.h>
 
 #include <exception>
+#include <memory>
 #include <utility>
 
 #include "window/win32/system_library.h"
@@ -35,15 +36,54 @@ const Api* LoadApi() noexcept {
   return api;
 }
 
+struct ComRelease {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
+// A COM reference, released when it goes.
+template <typename Interface>
+using ComPtr = std::unique_ptr<Interface, ComRelease>;
+
 bool IsSelf(const VARIANT& child) {
   return child.vt == VT_I4 && child.lVal == CHILDID_SELF;
 }
 
-// The system's object for the check box, passed every call but the one for its own name.
-class NamedAccessible final : public IAccessible {
+// The child that an IDispatch caller names in the optional argument of a property, as a
+// VT_I4 child identifier; false when it names none that a number could be.
+bool ChildArgument(const DISPPARAMS& parameters, VARIANT& child) {
+  child.vt = VT_I4;
+  child.lVal = CHILDID_SELF;
+  if (parameters.cArgs == 0) {
+    return true;
+  }
+  const VARIANT* given = &parameters.rgvarg[0];
+  if (given->vt == (VT_BYREF | VT_VARIANT) && given->pvarVal != nullptr) {
+    given = given->pvarVal;
+  }
+  switch (given->vt) {
+    case VT_EMPTY:
+      return true;
+    case VT_ERROR:
+      // How a scripting client leaves out an optional argument.
+      return given->scode == DISP_E_PARAMNOTFOUND;
+    case VT_I4:
+    case VT_INT:
+      child.lVal = given->lVal;
+      return true;
+    case VT_I2:
+      child.lVal = given->iVal;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The system's object for the check box, passed every call but the ones for its own name.
+// Whatever interface a client asks for leads back to this one object: the system's object is
+// never handed out, since it would give the hidden caption as the name.
+class NamedAccessible final : public IAccessible, public IOleWindow {
  public:
-  NamedAccessible(IAccessible* system, std::wstring name, const Api& api)
-      : system_(system), name_(std::move(name)), api_(api) {}
+  NamedAccessible(HWND cell, ComPtr<IAccessible> system, std::wstring name, const Api& api)
+      : cell_(cell), system_(std::move(system)), name_(std::move(name)), api_(api) {}
   NamedAccessible(const NamedAccessible&) = delete;
   NamedAccessible& operator=(const NamedAccessible&) = delete;
 
@@ -53,25 +93,37 @@ class NamedAccessible final : public IAccessible {
     }
     if (id == __uuidof(IUnknown) || id == __uuidof(IDispatch) || id == __uuidof(IAccessible)) {
       *out = static_cast<IAccessible*>(this);
-      AddRef();
-      return S_OK;
+    } else if (id == __uuidof(IOleWindow)) {
+      // How clients find the cell's window from its object.
+      *out = static_cast<IOleWindow*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
     }
-    // Clients find the cell's window through IOleWindow, which the system's object answers.
-    // Nothing else is passed on, since it could lead back to that object and its hidden name.
-    if (id == __uuidof(IOleWindow)) {
-      return system_->QueryInterface(id, out);
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
+  // Interlocked, though an apartment's objects are called on its own thread only: the cost is
+  // nothing, and a count is then right wherever the object ends up.
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+  }
   ULONG STDMETHODCALLTYPE Release() override {
-    const long left = --references_;
+    const LONG left = InterlockedDecrement(&references_);
     if (left == 0) {
       delete this;
     }
     return static_cast<ULONG>(left);
   }
+
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    if (window == nullptr) {
+      return E_POINTER;
+    }
+    *window = cell_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
     if (!IsSelf(child)) {
@@ -95,11 +147,38 @@ class NamedAccessible final : public IAccessible {
                                           DISPID* ids) override {
     return system_->GetIDsOfNames(id, names, count, locale, ids);
   }
+  // Scripting clients, and some screen readers, read the name through here, which the system's
+  // object would answer from its own get_accName.
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID id, LCID locale, WORD flags,
                                    DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
                                    UINT* argument_error) override {
-    return system_->Invoke(member, id, locale, flags, parameters, result, exception,
-                           argument_error);
+    if (member != DISPID_ACC_NAME || (flags & DISPATCH_PROPERTYGET) == 0) {
+      return system_->Invoke(member, id, locale, flags, parameters, result, exception,
+                             argument_error);
+    }
+    if (parameters == nullptr || result == nullptr) {
+      return E_POINTER;
+    }
+    if (parameters->cNamedArgs != 0) {
+      return DISP_E_NONAMEDARGS;
+    }
+    if (parameters->cArgs > 1) {
+      return DISP_E_BADPARAMCOUNT;
+    }
+    VARIANT child{};
+    if (!ChildArgument(*parameters, child)) {
+      if (argument_error != nullptr) {
+        *argument_error = 0;
+      }
+      return DISP_E_TYPEMISMATCH;
+    }
+    BSTR name = nullptr;
+    const HRESULT got = get_accName(child, &name);
+    if (SUCCEEDED(got)) {
+      result->vt = VT_BSTR;
+      result->bstrVal = name;
+    }
+    return got;
   }
   HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
     return system_->get_accParent(parent);
@@ -164,12 +243,13 @@ class NamedAccessible final : public IAccessible {
   }
 
  private:
-  ~NamedAccessible() { system_->Release(); }
+  ~NamedAccessible() = default;
 
-  IAccessible* system_;
+  HWND cell_;
+  ComPtr<IAccessible> system_;
   std::wstring name_;
   const Api& api_;
-  long references_ = 1;
+  LONG references_ = 1;
 };
 
 }  // namespace
@@ -179,21 +259,21 @@ LRESULT AnswerCellObjectRequest(HWND cell, WPARAM wparam, const std::wstring& na
   if (api == nullptr) {
     return 0;
   }
-  IAccessible* system = nullptr;
+  // The check box's own object: oleacc knows a superclass of Button by its base class.
+  IAccessible* made = nullptr;
   if (FAILED(api->create_standard(cell, OBJID_CLIENT, __uuidof(IAccessible),
-                                  reinterpret_cast<void**>(&system)))) {
+                                  reinterpret_cast<void**>(&made)))) {
     return 0;
   }
-  NamedAccessible* named = nullptr;
+  ComPtr<IAccessible> system(made);
+  ComPtr<IAccessible> named;
   try {
-    named = new NamedAccessible(system, name, *api);
+    named.reset(new NamedAccessible(cell, std::move(system), name, *api));
   } catch (const std::exception&) {
-    system->Release();
     return 0;
   }
-  // LresultFromObject takes its own reference for the client; ours ends here.
-  const LRESULT answer = api->lresult_from_object(__uuidof(IAccessible), wparam, named);
-  named->Release();
+  // LresultFromObject takes its own reference for the client; ours ends with `named`.
+  const LRESULT answer = api->lresult_from_object(__uuidof(IAccessible), wparam, named.get());
   return answer < 0 ? 0 : answer;
 }
 

@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "window/layout.h"
@@ -19,6 +21,13 @@ static_assert(MB_ICONEXCLAMATION == kMessageBoxIconWarning && MB_OK == kMessageB
 namespace {
 
 constexpr wchar_t kClassName[] = L"Kavoni";
+// The cells' class: the system's Button class under another name, and without its CS_PARENTDC,
+// which would have a cell drawn through its parent's clipping and past its own region. The
+// Button class itself stays as it is for every other button of the process, the message box's
+// and the save dialog's among them. Screen readers still know a cell for a check box: the
+// system names a superclass by its base (RealGetWindowClass), and the cell's object is the
+// system's own Button object.
+constexpr wchar_t kCellClassName[] = L"KavoniCell";
 // A fixed border with minimise and close: the layout has one size, so neither a sizing frame
 // nor a maximise button would do anything useful.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -49,6 +58,38 @@ HFONT CreateMessageFont(UINT dpi) {
   return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
+// The procedure of the Button class that the cells' class is built on, as this program's
+// manifest makes it: the themed one of Common Controls 6. Null if the system has none, which
+// RegisterCellClass finds out before any cell exists.
+WNDPROC ButtonProcedure() noexcept {
+  static const WNDPROC procedure = [] {
+    WNDCLASSEXW button{};
+    button.cbSize = sizeof button;
+    return GetClassInfoExW(nullptr, L"Button", &button) ? button.lpfnWndProc : nullptr;
+  }();
+  return procedure;
+}
+
+void RegisterCellClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXW cell{};
+  cell.cbSize = sizeof cell;
+  if (GetClassInfoExW(instance, kCellClassName, &cell)) {
+    return;
+  }
+  cell.cbSize = sizeof cell;
+  if (ButtonProcedure() == nullptr || !GetClassInfoExW(nullptr, L"Button", &cell)) {
+    throw std::runtime_error("the system has no Button class");
+  }
+  // The base's extra bytes stay, for the button's own use.
+  cell.style &= ~static_cast<UINT>(CS_PARENTDC);
+  cell.lpfnWndProc = procedure;
+  cell.hInstance = instance;
+  cell.lpszClassName = kCellClassName;
+  if (RegisterClassExW(&cell) == 0) {
+    throw std::runtime_error("cannot register the cells' window class");
+  }
+}
+
 // Closes the clipboard however the reading ends.
 class OpenClipboardFor {
  public:
@@ -66,19 +107,42 @@ class OpenClipboardFor {
   bool open_;
 };
 
+// Keeps a memory block locked while it is read.
+class GlobalLockOf {
+ public:
+  explicit GlobalLockOf(HGLOBAL memory) : memory_(memory), data_(GlobalLock(memory)) {}
+  ~GlobalLockOf() {
+    if (data_ != nullptr) {
+      GlobalUnlock(memory_);
+    }
+  }
+  GlobalLockOf(const GlobalLockOf&) = delete;
+  GlobalLockOf& operator=(const GlobalLockOf&) = delete;
+  const void* data() const { return data_; }
+
+ private:
+  HGLOBAL memory_;
+  void* data_;
+};
+
 std::optional<std::wstring> ClipboardText(HWND owner) {
   const OpenClipboardFor clipboard(owner);
   if (!clipboard.open()) {
     return std::nullopt;
   }
   HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  const auto* text = data == nullptr ? nullptr : static_cast<const wchar_t*>(GlobalLock(data));
+  if (data == nullptr) {
+    return std::nullopt;
+  }
+  const GlobalLockOf lock(data);
+  const auto* text = static_cast<const wchar_t*>(lock.data());
   if (text == nullptr) {
     return std::nullopt;
   }
-  std::wstring copy(text);
-  GlobalUnlock(data);
-  return copy;
+  // Another program put the text there, and need not have ended it in a NUL: the reading stops
+  // at the end of the block all the same.
+  const wchar_t* end = text + GlobalSize(data) / sizeof(wchar_t);
+  return std::wstring(text, std::find(text, end, L'\0'));
 }
 
 // The control characters that an edit control takes as commands (select all, copy, backspace,
@@ -118,6 +182,14 @@ void Subclass(HWND control, WNDPROC procedure) {
   SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
 }
 
+// The window's outer size for a client area of the layout's at `dpi`.
+SIZE FrameSize(UINT dpi) {
+  const layout::PixelRect client = layout::ToPixels(layout::kClientArea, static_cast<int>(dpi));
+  RECT frame{0, 0, client.width, client.height};
+  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, dpi);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
 bool ModifierDown() {
   return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
 }
@@ -142,6 +214,7 @@ Kavoni::Kavoni(HINSTANCE instance) {
       throw std::runtime_error("cannot register the window class");
     }
   }
+  RegisterCellClass(instance, &Kavoni::CellProc);
   // Sized for its DPI once it exists, since only then is its monitor known.
   if (CreateWindowExW(kExStyle, kClassName, WidenAscii(layout::kWindowCaption).c_str(), kStyle,
                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
@@ -182,7 +255,11 @@ LRESULT Kavoni::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       // No exception may cross the system's frames back to CreateWindowExW; -1 fails it.
       try {
         CreateControls();
-        LayOut(GetDpiForWindow(hwnd_));
+        const UINT dpi = GetDpiForWindow(hwnd_);
+        PlaceControls(dpi);
+        const SIZE frame = FrameSize(dpi);
+        SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
       } catch (const std::exception&) {
         return -1;
       }
@@ -231,11 +308,18 @@ LRESULT Kavoni::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_GETDPISCALEDSIZE:
+      // Asked before a move to a monitor of another scale: the exact size at the new scale,
+      // so that the rectangle that the move then suggests is the one the layout wants, and
+      // the window does not jump back and forth across the edge between the monitors.
+      *reinterpret_cast<SIZE*>(lparam) = FrameSize(static_cast<UINT>(wparam));
+      return TRUE;
     case WM_DPICHANGED: {
-      LayOut(HIWORD(wparam));
+      PlaceControls(HIWORD(wparam));
       const auto* suggested = reinterpret_cast<const RECT*>(lparam);
-      SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
     case WM_DESTROY:
@@ -248,12 +332,22 @@ LRESULT Kavoni::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK Kavoni::NameBoxProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   const auto edit_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if ((message == WM_SETTEXT || message == EM_REPLACESEL) && lparam != 0) {
+    // Every way that text arrives whole ends here: pasting, below, and other programs, such as
+    // UI Automation's SetValue, dictation and scripts. Line breaks and control characters
+    // become spaces, as in the Linux window, where the box's validator does the same.
+    const std::wstring_view text(reinterpret_cast<const wchar_t*>(lparam));
+    if (name_text::NeedsFlattening(text)) {
+      const std::wstring flat = name_text::Flatten(text);
+      return CallWindowProcW(edit_proc, hwnd, message, wparam,
+                             reinterpret_cast<LPARAM>(flat.c_str()));
+    }
+  }
   if (message == WM_PASTE) {
     // The edit control would cut a pasted name at its first line break; the name is taken
-    // whole instead, with breaks and control characters as spaces, as in the Linux window.
+    // whole instead.
     if (const std::optional<std::wstring> text = ClipboardText(hwnd)) {
-      const std::wstring flat = name_text::Flatten<wchar_t>(*text);
-      SendMessageW(hwnd, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(flat.c_str()));
+      SendMessageW(hwnd, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text->c_str()));
       return 0;
     }
   }
@@ -265,17 +359,21 @@ LRESULT CALLBACK Kavoni::NameBoxProc(HWND hwnd, UINT message, WPARAM wparam, LPA
 }
 
 LRESULT CALLBACK Kavoni::CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  const auto button_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  const WNDPROC button_proc = ButtonProcedure();
   if (message == WM_GETDLGCODE) {
     // The dialog keyboard would otherwise take the arrows along the tab order.
     return CallWindowProcW(button_proc, hwnd, message, wparam, lparam) | DLGC_WANTARROWS;
   }
   if (message == WM_GETOBJECT && static_cast<DWORD>(lparam) == static_cast<DWORD>(OBJID_CLIENT)) {
-    // Screen readers would otherwise hear the hidden caption, the same for every cell.
+    // Screen readers would otherwise hear the hidden caption, the same for every cell. Where
+    // COM cannot be had, the system answers after all, with the caption.
+    auto* self = reinterpret_cast<Kavoni*>(GetWindowLongPtrW(GetParent(hwnd), GWLP_USERDATA));
     const int index = GetDlgCtrlID(hwnd) - kCheck1Id;
-    if (const LRESULT answer =
-            AnswerCellObjectRequest(hwnd, wparam, WidenAscii(layout::CellName(index)))) {
-      return answer;
+    if (self != nullptr && self->EnterApartment()) {
+      if (const LRESULT answer =
+              AnswerCellObjectRequest(hwnd, wparam, WidenAscii(layout::CellName(index)))) {
+        return answer;
+      }
     }
   }
   if (message == WM_KEYDOWN && !ModifierDown()) {
@@ -311,16 +409,10 @@ void Kavoni::CreateControls() {
   // label comes just before the name box, which makes it the box's name for screen readers.
   const std::wstring cell_caption = WidenAscii(layout::kCheck1Caption);
   for (int index = 0; index < kCellCount; ++index) {
-    HWND cell = CreateControl(hwnd_, 0, L"BUTTON", cell_caption.c_str(),
-                              WS_TABSTOP | BS_AUTOCHECKBOX | (index == 0 ? WS_GROUP : 0),
-                              kCheck1Id + index);
-    Subclass(cell, &Kavoni::CellProc);
-    check1_[static_cast<std::size_t>(index)] = cell;
+    check1_[static_cast<std::size_t>(index)] = CreateControl(
+        hwnd_, 0, kCellClassName, cell_caption.c_str(),
+        WS_TABSTOP | BS_AUTOCHECKBOX | (index == 0 ? WS_GROUP : 0), kCheck1Id + index);
   }
-  // The button class draws through its parent's clipping (CS_PARENTDC), which would ignore the
-  // cells' own regions below. The class is this process's own, and serves only this window.
-  SetClassLongPtrW(check1_[0], GCL_STYLE,
-                   static_cast<LONG_PTR>(GetClassLongPtrW(check1_[0], GCL_STYLE) & ~CS_PARENTDC));
   command1_ =
       CreateControl(hwnd_, 0, L"BUTTON", WidenAscii(layout::kCommand1Control.caption).c_str(),
                     WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON, kCommand1Id);
@@ -334,7 +426,7 @@ void Kavoni::CreateControls() {
   Subclass(nme_, &Kavoni::NameBoxProc);
 }
 
-void Kavoni::LayOut(UINT dpi) {
+void Kavoni::PlaceControls(UINT dpi) {
   const int at = static_cast<int>(dpi);
   std::vector<std::pair<HWND, layout::TwipsRect>> places = {
       {label1_, layout::kLabel1Control.rect},
@@ -348,7 +440,7 @@ void Kavoni::LayOut(UINT dpi) {
     const layout::PixelRect r = layout::ToPixels(twips, at);
     SetWindowPos(control, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
     if (font != nullptr) {
-      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
   }
   // Neighbouring cells overlap, as laid out, by the strip where each one's box begins. A cell
@@ -363,7 +455,8 @@ void Kavoni::LayOut(UINT dpi) {
     const int height =
         last_row ? r.height : layout::ToPixels(layout::Check1(index + kSpriteSide), at).top - r.top;
     // The system owns the region once it is set, and frees the one it replaces. One repaint
-    // below serves all 64, which start-up, before the window shows, does not need at all.
+    // below serves all 64 and the new font, which start-up, before the window shows, does not
+    // need at all.
     SetWindowRgn(check1_[static_cast<std::size_t>(index)], CreateRectRgn(0, 0, width, height),
                  FALSE);
   }
@@ -376,12 +469,6 @@ void Kavoni::LayOut(UINT dpi) {
     }
     font_ = font;
   }
-
-  const layout::PixelRect client = layout::ToPixels(layout::kClientArea, at);
-  RECT frame{0, 0, client.width, client.height};
-  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, dpi);
-  SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool Kavoni::CellTicked(int index) {
@@ -391,7 +478,17 @@ bool Kavoni::CellTicked(int index) {
   return SendMessageW(check1_[static_cast<std::size_t>(index)], BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+bool Kavoni::EnterApartment() noexcept {
+  try {
+    apartment_.Enter();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 bool Kavoni::RunSaveDialog() {
+  apartment_.Enter();
   return cd_.Run(hwnd_);
 }
 

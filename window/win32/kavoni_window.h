@@ -6,6 +6,7 @@
 
 #include "sprite/command.h"
 #include "sprite/rows.h"
+#include "window/win32/apartment.h"
 #include "window/win32/save_dialog.h"
 #include "window/win32/windows_api.h"
 // After windows.h, which it needs.
@@ -47,8 +48,11 @@ class Kavoni final : public SpriteUi {
 
   void CreateControls();
   LRESULT DrawCellFocus(const NMCUSTOMDRAW& draw);
-  // Places every control and sizes the window for `dpi`, in the system's message font.
-  void LayOut(UINT dpi);
+  // For a screen reader's request, which has no command to fail: false when COM cannot be had.
+  bool EnterApartment() noexcept;
+  // Places every control for `dpi`, in the system's message font; the window's own size is
+  // the caller's.
+  void PlaceControls(UINT dpi);
 
   HWND hwnd_ = nullptr;
   HWND label1_ = nullptr;
@@ -59,6 +63,9 @@ class Kavoni final : public SpriteUi {
   // The control to give the focus back to when the window is activated again.
   HWND focus_ = nullptr;
   SaveDialog cd_;
+  // Last, so that it is left only once the window has gone, and while the dialog's libraries,
+  // whose objects may live in it, are still loaded.
+  Apartment apartment_;
 };
 
 }  // namespace kavoni

@@ -10,6 +10,9 @@
 #include "window/layout.h"
 #include "window/win32/kavoni_window.h"
 #include "window/win32/windows_api.h"
+// After windows.h, which they need.
+#include <ole2.h>
+#include <oleacc.h>
 
 namespace kavoni {
 namespace {
@@ -116,8 +119,8 @@ TEST_F(Win32WindowTest, ControlsAreThePlatformsOwnInTheMessageFont) {
       {Control(Kavoni::kLabel1Id), L"Static", L"Sprite Name", -1},
       {Control(Kavoni::kNmeId), L"Edit", L"", -1},
       {Control(Kavoni::kCommand1Id), L"Button", L"Make Sprite", BS_PUSHBUTTON},
-      {Cell(0), L"Button", L"Check1", BS_AUTOCHECKBOX},
-      {Cell(63), L"Button", L"Check1", BS_AUTOCHECKBOX},
+      {Cell(0), L"KavoniCell", L"Check1", BS_AUTOCHECKBOX},
+      {Cell(63), L"KavoniCell", L"Check1", BS_AUTOCHECKBOX},
   };
   for (const auto& c : controls) {
     SCOPED_TRACE(testing::Message() << "control " << GetDlgCtrlID(c.control));
@@ -177,6 +180,47 @@ TEST_F(Win32WindowTest, NameBoxTakesLongNamesAndPastesThemAsOneLine) {
   EXPECT_EQ(TextOf(name), expected);
 }
 
+// The cells' class leaves the process's Button class as it was: a button made afterwards, as
+// the message box and the save dialog make theirs, still draws through its parent's clipping.
+TEST_F(Win32WindowTest, ButtonsMadeAfterTheWindowKeepTheirClassStyle) {
+  HWND button = CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD, 0, 0, 10, 10, hwnd(), nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(button, nullptr);
+  EXPECT_NE(GetClassLongPtrW(button, GCL_STYLE) & CS_PARENTDC, 0);
+  DestroyWindow(button);
+}
+
+// A cell's object, as a client in this process gets it, the object itself rather than a proxy:
+// every interface that it hands out leads back to it. (A client in another process talks to a
+// proxy, which keeps one identity whatever the object does.)
+TEST_F(Win32WindowTest, CellObjectIsOneComObject) {
+  const LRESULT answer =
+      SendMessageW(Cell(9), WM_GETOBJECT, 0, static_cast<LPARAM>(static_cast<DWORD>(OBJID_CLIENT)));
+  ASSERT_GT(answer, 0);
+  IAccessible* object = nullptr;
+  ASSERT_EQ(ObjectFromLresult(answer, __uuidof(IAccessible), 0, reinterpret_cast<void**>(&object)),
+            S_OK);
+  IUnknown* identity = nullptr;
+  ASSERT_EQ(object->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(&identity)), S_OK);
+  for (const IID& id : {__uuidof(IDispatch), __uuidof(IAccessible), __uuidof(IOleWindow)}) {
+    IUnknown* handed = nullptr;
+    IUnknown* back = nullptr;
+    ASSERT_EQ(object->QueryInterface(id, reinterpret_cast<void**>(&handed)), S_OK);
+    ASSERT_EQ(handed->QueryInterface(__uuidof(IUnknown), reinterpret_cast<void**>(&back)), S_OK);
+    EXPECT_EQ(back, identity) << "interface " << id.Data1;
+    back->Release();
+    handed->Release();
+  }
+  IOleWindow* window = nullptr;
+  HWND cell = nullptr;
+  ASSERT_EQ(object->QueryInterface(__uuidof(IOleWindow), reinterpret_cast<void**>(&window)), S_OK);
+  EXPECT_EQ(window->GetWindow(&cell), S_OK);
+  EXPECT_EQ(cell, Cell(9));
+  window->Release();
+  identity->Release();
+  object->Release();
+}
+
 // What the failure box shows, read back from the box itself while it is up.
 struct BoxSeen {
   bool found = false;
@@ -224,11 +268,25 @@ TEST_F(Win32WindowTest, FailureBoxShowsTheMessageWithTheWarningIconAndOk) {
   EXPECT_TRUE(box_seen.has_icon);
 }
 
-// Moved to a monitor of 150 %, the window lays itself out again for that DPI.
+// Moved to a monitor of 150 %, the window asks for its exact size there, takes the rectangle
+// that the move then suggests, and lays itself out again for that DPI.
 TEST_F(Win32WindowTest, NewDpiLaysTheWindowOutAgain) {
   constexpr UINT kDpi = 144;
-  RECT suggested{10, 10, 300, 500};
+  SIZE size{};
+  EXPECT_TRUE(SendMessageW(hwnd(), WM_GETDPISCALEDSIZE, kDpi, reinterpret_cast<LPARAM>(&size)));
+  const layout::PixelRect client = layout::ToPixels(layout::kClientArea, kDpi);
+  RECT frame{0, 0, client.width, client.height};
+  AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(hwnd(), GWL_STYLE)), FALSE,
+                           0, kDpi);
+  EXPECT_EQ(size.cx, frame.right - frame.left);
+  EXPECT_EQ(size.cy, frame.bottom - frame.top);
+  RECT suggested{10, 20, 10 + size.cx, 20 + size.cy};
   SendMessageW(hwnd(), WM_DPICHANGED, MAKEWPARAM(kDpi, kDpi), reinterpret_cast<LPARAM>(&suggested));
+  RECT placed{};
+  GetWindowRect(hwnd(), &placed);
+  EXPECT_TRUE(EqualRect(&placed, &suggested))
+      << placed.left << "," << placed.top << " " << placed.right - placed.left << "x"
+      << placed.bottom - placed.top;
   RECT cell{};
   GetWindowRect(Cell(63), &cell);
   MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&cell), 2);
