@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build folder and checks its contents and control fields.
-# usage: check_deb.sh BUILD_DIR APP_ID
+# usage: check_deb.sh BUILD_DIR APP_ID VERSION
 set -euo pipefail
 build=$1
 app_id=$2
+version=$3
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
@@ -34,7 +35,7 @@ if grep -E '^\./usr/(include|lib/.*\.a$)' "$out/files"; then
 fi
 
 [[ $(dpkg-deb -f "$deb" Package) == kavoni ]] || fail "wrong package name"
-[[ $(dpkg-deb -f "$deb" Version) == 1.01 ]] || fail "wrong version: $(dpkg-deb -f "$deb" Version)"
+[[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "wrong version: $(dpkg-deb -f "$deb" Version)"
 [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "no maintainer"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* ]] || fail "Depends lacks Qt 6 Widgets: $depends"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a desktop needs is there and valid.
-# usage: check_install.sh BUILD_DIR APP_ID
+# usage: check_install.sh BUILD_DIR APP_ID VERSION
 set -euo pipefail
 build=$1
 app_id=$2
+version=$3
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
@@ -22,8 +23,8 @@ done
 
 desktop-file-validate "$prefix/share/applications/$app_id.desktop"
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/$app_id.metainfo.xml"
-grep -q '<release version="1.01"' "$prefix/share/metainfo/$app_id.metainfo.xml" ||
-  { echo "FAIL: the AppStream record lacks release 1.01" >&2; exit 1; }
+grep -qF "<release version=\"$version\"" "$prefix/share/metainfo/$app_id.metainfo.xml" ||
+  { echo "FAIL: the AppStream record lacks release $version" >&2; exit 1; }
 grep -q '<screenshot type="default">' "$prefix/share/metainfo/$app_id.metainfo.xml" ||
   { echo "FAIL: the AppStream record lacks the screenshot" >&2; exit 1; }
 echo "installed files present; launcher and AppStream record valid"

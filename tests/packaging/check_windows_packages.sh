@@ -2,10 +2,12 @@
 # Makes the Windows packages from the build folder and tries them as a Windows user would,
 # under Wine: the portable zip's contents, then the installer run silently, the installed
 # program started, and the uninstaller run silently.
-# usage: check_windows_packages.sh BUILD_DIR WINE_ROOT
+# usage: check_windows_packages.sh BUILD_DIR WINE_ROOT VERSION NUMERIC_VERSION
 set -euo pipefail
 build=$1
 wine_root=$2
+version=$3
+numeric_version=$4
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../scripts/lib/xsession.sh"
 source "$here/../../scripts/lib/xdo.sh"
@@ -22,7 +24,6 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-version=1.01
 programs="$WINEPREFIX/drive_c/Program Files/Kavoni"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kavoni.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavoni'
@@ -34,11 +35,11 @@ setup=$out/Kavoni-$version-win64-setup.exe
 [[ -f $zip && -f $setup ]] || fail "cpack made: $(ls "$out")"
 
 echo "== The portable zip"
-/usr/bin/python3 - "$zip" "$build/Kavoni.exe" <<'PYTHON' || fail "the zip is not as it should be"
+/usr/bin/python3 - "$zip" "$build/Kavoni.exe" "$version" <<'PYTHON' ||
 import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = sorted(archive.namelist())
-folder = "Kavoni-1.01-win64/"
+folder = f"Kavoni-{sys.argv[3]}-win64/"
 assert names == [folder + "Kavoni.exe", folder + "LICENSE.txt", folder + "README.txt"], names
 assert archive.read(folder + "Kavoni.exe") == open(sys.argv[2], "rb").read(), "another Kavoni.exe"
 readme = archive.read(folder + "README.txt")
@@ -49,9 +50,10 @@ assert license.startswith(b"MIT License\r\n") and b"\n" not in license.replace(b
     "the license is not the MIT license in CR LF"
 print(", ".join(names))
 PYTHON
+  fail "the zip is not as it should be"
 
 echo "== The installer's own record"
-/usr/bin/python3 "$here/check_exe.py" --installer "$setup" || fail "the installer's record"
+/usr/bin/python3 "$here/check_exe.py" --installer "$version" "$numeric_version" "$setup" || fail "the installer's record"
 
 echo "== Installing silently"
 wine_stop_server
