@@ -164,8 +164,9 @@ bool File::LendAttributesTo(File& other) const {
   // Only a privileged process may give a file away; anyone may give it a group they belong to.
   // Either may be refused, and the copy is then the user's own, which is what the user could
   // have made anyway. Ownership goes first, because changing it can clear set-id bits.
-  if (::fchown(other.handle_, info.st_uid, info.st_gid) != 0) {
-    static_cast<void>(::fchown(other.handle_, static_cast<uid_t>(-1), info.st_gid));
+  if (::fchown(other.handle_, info.st_uid, info.st_gid) != 0 &&
+      ::fchown(other.handle_, static_cast<uid_t>(-1), info.st_gid) != 0) {
+    // The group refused as well: the copy keeps the user's own.
   }
   // The bits go last: with an access list in place they set its mask, which is the group bits
   // of the file copied, so the list and the bits agree as they did on it.

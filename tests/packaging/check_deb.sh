@@ -10,10 +10,17 @@ trap 'rm -rf "$out"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
-  { cat "$out/cpack.log" >&2; fail "cpack failed"; }
-deb=$(find "$out" -maxdepth 1 -name '*.deb' | head -n1)
+# Packed twice, under the usual umask and under one that lets nobody else read: what the
+# package installs must not change, so no folder's or file's mode comes from the umask.
+export SOURCE_DATE_EPOCH=1700000000
+for mask in 022 077; do
+  (umask "$mask" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out/$mask") \
+    >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log" >&2; fail "cpack failed under umask $mask"; }
+done
+deb=$(find "$out/077" -maxdepth 1 -name '*.deb' | head -n1)
 [[ -n $deb ]] || fail "cpack made no .deb"
+diff <(dpkg-deb -c "$out/022/$(basename "$deb")") <(dpkg-deb -c "$deb") >&2 ||
+  fail "umask 077 gives the package other modes than umask 022"
 
 dpkg-deb -c "$deb" | awk '{print $6}' >"$out/files"
 for file in \
@@ -42,9 +49,13 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6gui6* ]] || fail "Depends lacks Qt 6 Gui: $depends"
 [[ $depends == *qt6-qpa-plugins* ]] || fail "Depends lacks the platform plugins: $depends"
 [[ $depends != *libqt6svg6* ]] || fail "Depends still names the SVG icon engine: $depends"
-# Debian's own checker, with its default profile: no error and no warning.
-lintian --fail-on error,warning "$deb" >"$out/lintian" 2>&1 ||
+# Debian's own checker, with its default profile: no error and no warning, and, among the
+# notes it shows only when asked, none on the program's hardening.
+lintian --fail-on error,warning --display-info "$deb" >"$out/lintian" 2>&1 ||
   { cat "$out/lintian" >&2; fail "lintian rejects the package"; }
+if grep ' hardening-' "$out/lintian" >&2; then
+  fail "the program lacks some of Debian's hardening"
+fi
 dpkg-deb -x "$deb" "$out/root"
 warnings=$(man -l --warnings "$out/root/usr/share/man/man1/kavoni.1.gz" 2>&1 >/dev/null)
 [[ -z $warnings ]] || fail "the manual page renders with warnings: $warnings"

@@ -8,7 +8,11 @@ version=$3
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
+# Under a umask that lets nobody else read, which must not reach the installed modes.
+(umask 077 && cmake --install "$build" --prefix "$prefix" >/dev/null)
+modes=$(find "$prefix" -mindepth 1 \( \( -type d ! -perm 0755 \) -o \
+  \( -type f ! -perm 0644 ! -perm 0755 \) \) -printf '%m %P\n')
+[[ -z $modes ]] || { echo "FAIL: installed with the installer's umask: $modes" >&2; exit 1; }
 for file in \
   bin/kavoni \
   "share/applications/$app_id.desktop" \
