@@ -86,13 +86,15 @@ wine 'C:\Program Files\Kavoni\Kavoni.exe' >"$out/program.log" 2>&1 &
 app_pid=$!
 window=$(xdo_wait_for_window Kavoni) || fail "the installed program showed no window"
 # While it runs, a silent install or uninstall stops at once with exit code 2, having touched
-# nothing. The uninstaller is run in place (_?=), as a caller that waits for it must.
+# nothing. The uninstaller is run in place (_?=), as a caller that waits for it must. NSIS
+# reads _?= only unquoted, and wine quotes an argument that holds a space, so the folder goes
+# in two arguments through cmd, which passes on its command line as it is.
 before=$(cd "$programs" && sha256sum -- * && wine reg query "$key" | tr -d '\r' | sort)
 status=0
 wine "$setup" /S || status=$?
 [[ $status -eq 2 ]] || fail "the installer, with Kavoni running, ended with $status, not 2"
 status=0
-wine "$programs/Uninstall.exe" /S '_?=C:\Program Files\Kavoni' || status=$?
+wine cmd /c 'C:\Program Files\Kavoni\Uninstall.exe' /S '_?=C:\Program' 'Files\Kavoni' || status=$?
 [[ $status -eq 2 ]] || fail "the uninstaller, with Kavoni running, ended with $status, not 2"
 [[ $(cd "$programs" && sha256sum -- * && wine reg query "$key" | tr -d '\r' | sort) == "$before" ]] ||
   fail "the installation changed while Kavoni was running"
