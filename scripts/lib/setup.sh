@@ -65,6 +65,19 @@ kavoni_install_packages() {
     </dev/null
 }
 
+# Runs git on this checkout, or a clone of it, even when another user owns it (a CI runner that
+# clones as root, say), which git 2.39 refuses as "dubious ownership" unless the global
+# configuration trusts the folder; a -c on the command line is not enough there. These
+# scripts run this checkout's own code anyway, so trusting it for git gives nothing away.
+kavoni_git() {
+  local config status=0
+  config=$(mktemp)
+  printf '[safe]\n\tdirectory = *\n' >"$config"
+  GIT_CONFIG_GLOBAL=$config git "$@" || status=$?
+  rm -f "$config"
+  return "$status"
+}
+
 # Configures and builds one preset; further arguments go to the build step (e.g. --target).
 kavoni_build() {
   local preset=$1
