@@ -52,7 +52,7 @@ kavoni_install_packages() {
   local wait=(-o DPkg::Lock::Timeout=600)
   local log waited=0
   until log=$("${as_root[@]}" apt-get "${wait[@]}" update -qq 2>&1); do
-    if [[ $log != *"/var/lib/apt/lists/lock"* ]] || ((waited >= 600)); then
+    if [[ $log != *"Could not get lock /var/lib/apt/lists/lock"* ]] || ((waited >= 600)); then
       echo "$log" >&2
       return 1
     fi
