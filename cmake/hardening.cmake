@@ -4,6 +4,8 @@
 # library, linked statically like the rest of its runtime. The sanitizer build goes without:
 # it has checks of its own, and _FORTIFY_SOURCE needs the optimisation that it turns off.
 option(KAVONI_HARDENING "Build with the platform's hardening flags" ON)
+# Whether this build got them, for the package checks.
+set(KAVONI_HARDENED OFF)
 if(NOT KAVONI_HARDENING OR KAVONI_SANITIZE OR MSVC)
   return()
 endif()
@@ -11,6 +13,7 @@ endif()
 if(WIN32)
   add_compile_options(-fstack-protector-strong)
   add_link_options(-fstack-protector-strong)
+  set(KAVONI_HARDENED ON)
   return()
 endif()
 
@@ -37,3 +40,4 @@ foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
     add_compile_options(${flags})
   endif()
 endforeach()
+set(KAVONI_HARDENED ON)
