@@ -5,7 +5,8 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+# x86_64-w64-mingw32-windres, through a script that preprocesses for it (see there).
+set(CMAKE_RC_COMPILER "${CMAKE_CURRENT_LIST_DIR}/mingw-w64-windres.sh")
 
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

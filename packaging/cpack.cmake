@@ -1,6 +1,8 @@
 # What `cpack` makes in a build folder. Every name and version comes from the project() line.
 set(CPACK_PACKAGE_VERSION "${KAVONI_DISPLAY_VERSION}")
 set(CPACK_PACKAGE_VENDOR "The Kavoni developers")
+# Folders 0755 in every package, whatever the packager's umask.
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/folder_modes.cmake")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 # Debian wraps nothing itself, so the lines keep within 80 columns here.
 set(CPACK_PACKAGE_DESCRIPTION

@@ -350,7 +350,9 @@ bool LendAttributes(int from, int to) {
   // Only a privileged process may give a file away, and anyone else only a group of their
   // own; what was refused shows below. Ownership goes first, since a change of it can clear
   // set-id bits.
-  static_cast<void>(::fchown(to, info.st_uid, info.st_gid));
+  if (::fchown(to, info.st_uid, info.st_gid) != 0) {
+    // Refused: the owner and group read back below tell.
+  }
   if (!CopyExtendedAttributes(from, to)) {
     return false;
   }

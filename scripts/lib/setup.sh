@@ -21,10 +21,8 @@ KAVONI_TEST_PACKAGES=(
   g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis
 )
 
-# Extra arguments for every configure step, set by a script before it builds.
-KAVONI_CONFIGURE_ARGS=()
-
-# Installs those of the packages named that are missing, through sudo when not root.
+# Installs those of the packages named that are missing: as root, or through sudo where it
+# may be used; otherwise it prints the line to run as root and fails.
 kavoni_install_packages() {
   local missing=()
   local package
@@ -40,21 +38,53 @@ kavoni_install_packages() {
   # Through env, since sudo's env_reset would drop a variable set in front of it.
   local as_root=(env DEBIAN_FRONTEND=noninteractive)
   if [[ $(id -u) -ne 0 ]]; then
-    if ! command -v sudo >/dev/null; then
-      echo "Installing needs root, and sudo is not here. As root, run:" >&2
+    # sudo without asking, or asking at the terminal; without either it could only fail with
+    # its own message, so the user is told what to run instead.
+    if command -v sudo >/dev/null &&
+      { sudo -n true 2>/dev/null || { { : </dev/tty; } 2>/dev/null && sudo -v; }; }; then
+      as_root=(sudo "${as_root[@]}")
+    else
+      echo "Installing needs root, which this user can't become here. As root, run:" >&2
       echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
       return 1
     fi
-    as_root=(sudo "${as_root[@]}")
   fi
-  "${as_root[@]}" apt-get update -qq
-  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  # A desktop often runs apt in the background (unattended upgrades, the software centre).
+  # apt-get waits for dpkg's lock when told to, but not for the package lists' lock that a
+  # background update holds, so the update is tried again while that lock is the trouble.
+  local wait=(-o DPkg::Lock::Timeout=600)
+  local log waited=0
+  until log=$("${as_root[@]}" apt-get "${wait[@]}" update -qq 2>&1); do
+    if [[ $log != *"Could not get lock /var/lib/apt/lists/lock"* ]] || ((waited >= 600)); then
+      echo "$log" >&2
+      return 1
+    fi
+    ((waited > 0)) || echo "Waiting for another package manager to finish..."
+    sleep 5
+    waited=$((waited + 5))
+  done
+  [[ -z $log ]] || echo "$log"
+  "${as_root[@]}" apt-get "${wait[@]}" install -y -qq --no-install-recommends "${missing[@]}" \
+    </dev/null
+}
+
+# Runs git on this checkout, or a clone of it, even when another user owns it (a CI runner that
+# clones as root, say), which git 2.39 refuses as "dubious ownership" unless the global
+# configuration trusts the folder; a -c on the command line is not enough there. These
+# scripts run this checkout's own code anyway, so trusting it for git gives nothing away.
+kavoni_git() {
+  local config status=0
+  config=$(mktemp)
+  printf '[safe]\n\tdirectory = *\n' >"$config"
+  GIT_CONFIG_GLOBAL=$config git "$@" || status=$?
+  rm -f "$config"
+  return "$status"
 }
 
 # Configures and builds one preset; further arguments go to the build step (e.g. --target).
 kavoni_build() {
   local preset=$1
   shift
-  cmake --preset "$preset" "${KAVONI_CONFIGURE_ARGS[@]}" >/dev/null
+  cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" "$@"
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/python3
 """Reads the built Kavoni.exe back and checks what Windows shows of it: the version record,
-the icon, the application manifest, and that it needs no DLL beyond Windows' own.
+the icon, the application manifest, that it needs no DLL beyond Windows' own, and its
+hardening.
 
-usage: check_exe.py KAVONI.EXE
-       check_exe.py --installer SETUP.EXE   the installer's own record and icon
+usage: check_exe.py VERSION NUMERIC_VERSION KAVONI.EXE
+       check_exe.py --installer VERSION NUMERIC_VERSION SETUP.EXE   the installer's record and icon
+
+VERSION is the one users see (1.01), NUMERIC_VERSION the four numbers of the record (1.1.0.0).
 """
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -43,25 +46,28 @@ def version_strings(pe):
     return strings, languages
 
 
-def check_installer(pe):
+def numbers_of(ms, ls):
+    return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def check_installer(pe, version, numeric):
     """The installer names the product and its version, and shows the program's icon."""
     if not hasattr(pe, "FileInfo"):
         faults.append("no version record")
         return
     strings, _ = version_strings(pe)
-    for key, value in (("ProductName", "Kavoni"), ("ProductVersion", "1.01"),
-                       ("FileVersion", "1.01")):
+    for key, value in (("ProductName", "Kavoni"), ("ProductVersion", version),
+                       ("FileVersion", version)):
         expect(strings.get(key) == value, f"installer field {key} is {strings.get(key)!r}")
     fixed = pe.VS_FIXEDFILEINFO[0]
-    numbers = (fixed.ProductVersionMS >> 16, fixed.ProductVersionMS & 0xFFFF,
-               fixed.ProductVersionLS >> 16, fixed.ProductVersionLS & 0xFFFF)
-    expect(numbers == (1, 1, 0, 0), f"numeric product version {numbers}")
+    numbers = numbers_of(fixed.ProductVersionMS, fixed.ProductVersionLS)
+    expect(numbers == numeric, f"numeric product version {numbers}")
     expect(pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"],
            "not a 64-bit installer")
     expect(any(True for _ in resources(pe, pefile.RESOURCE_TYPE["RT_GROUP_ICON"])), "no icon")
 
 
-def check_version(pe):
+def check_version(pe, version, numeric):
     if not hasattr(pe, "FileInfo") or not hasattr(pe, "VS_FIXEDFILEINFO"):
         faults.append("no version record")
         return
@@ -75,8 +81,8 @@ def check_version(pe):
         "Click the checkboxes, enter a name, click Make Sprite, Save as a .txt file, "
         "important into Asm program",
         "FileDescription": "A WIN-32 .EXE",
-        "FileVersion": "1.01",
-        "ProductVersion": "1.01",
+        "FileVersion": version,
+        "ProductVersion": version,
         "ProductName": "Kavoni",
         "InternalName": "Kavoni",
         "OriginalFilename": "Kavoni.exe",
@@ -87,8 +93,8 @@ def check_version(pe):
     fixed = pe.VS_FIXEDFILEINFO[0]
     for what, ms, ls in (("file", fixed.FileVersionMS, fixed.FileVersionLS),
                          ("product", fixed.ProductVersionMS, fixed.ProductVersionLS)):
-        numbers = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-        expect(numbers == (1, 1, 0, 0), f"numeric {what} version {numbers}")
+        numbers = numbers_of(ms, ls)
+        expect(numbers == numeric, f"numeric {what} version {numbers}")
     expect(fixed.FileOS == 0x4 and fixed.FileType == 0x1, "not a Win32 application record")
 
 
@@ -140,24 +146,42 @@ def check_imports(pe):
     return sorted(imported)
 
 
+def check_hardening(pe):
+    """ASLR and DEP in the header, and the stack protector: libssp's report of a smashed stack
+    is linked in only when a function compiled with the protector calls it."""
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    for name in ("DYNAMIC_BASE", "HIGH_ENTROPY_VA", "NX_COMPAT"):
+        expect(flags & pefile.DLL_CHARACTERISTICS[f"IMAGE_DLLCHARACTERISTICS_{name}"],
+               f"no {name} in the header")
+    expect(pe.__data__.find(b"*** stack smashing detected ***") >= 0, "no stack protector")
+
+
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "--installer":
-        check_installer(pefile.PE(sys.argv[2]))
+    arguments = sys.argv[1:]
+    installer = arguments[:1] == ["--installer"]
+    if installer:
+        arguments = arguments[1:]
+    if len(arguments) != 3:
+        sys.exit(__doc__)
+    version, numeric, path = arguments
+    numeric = tuple(int(number) for number in numeric.split("."))
+    numeric += (0,) * (4 - len(numeric))
+    if installer:
+        check_installer(pefile.PE(path), version, numeric)
         for fault in faults:
             print("FAIL:", fault)
         sys.exit(1 if faults else 0)
-    if len(sys.argv) != 2:
-        sys.exit(__doc__)
-    pe = pefile.PE(sys.argv[1])
-    check_version(pe)
+    pe = pefile.PE(path)
+    check_version(pe, version, numeric)
     check_icon(pe)
     check_manifest(pe)
     imported = check_imports(pe)
+    check_hardening(pe)
     for fault in faults:
         print("FAIL:", fault)
     if faults:
         sys.exit(1)
-    print(f"version record, icon and manifest in place; imports {', '.join(imported)}")
+    print(f"version record, icon, manifest and hardening in place; imports {', '.join(imported)}")
 
 
 if __name__ == "__main__":

@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
 # Checks that the release rebuilds to the same bytes: two clones of the same commit, in folders
-# of different names and depths, released a few seconds apart, must give identical dist/
-# folders, whose time stamps are all SOURCE_DATE_EPOCH's and which hold no build path.
+# of different names and depths (the second with a space and an apostrophe in its path),
+# released a few seconds apart under different umasks and locales, must give identical dist/
+# folders, whose time stamps are all SOURCE_DATE_EPOCH's, which hold no build path, and whose
+# build information names the commit and the packages' checksums.
 # usage: check_release.sh   (from the project root; the commit checked is HEAD)
 set -euo pipefail
 root=$PWD
+source scripts/lib/setup.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 first=$work/one
-second=$work/a/much/deeper/kavoni-two
+second="$work/a/much/deeper/kavoni's second clone"
 mkdir -p "$(dirname "$second")"
-for clone in "$first" "$second"; do
-  git clone -q --no-hardlinks "$root" "$clone"
-  (cd "$clone" && scripts/release >"$clone.log" 2>&1) || { cat "$clone.log" >&2; fail "scripts/release failed in $clone"; }
-  sleep 2
-done
+kavoni_git clone -q --no-hardlinks "$root" "$first"
+kavoni_git clone -q --no-hardlinks "$root" "$second"
+# The first with no locale at all and the usual umask, the second in another language and with
+# a umask that lets nobody else read.
+(cd "$first" && umask 022 && env -u LC_ALL -u LANG -u LANGUAGE scripts/release) \
+  >"$first.log" 2>&1 || { cat "$first.log" >&2; fail "scripts/release failed in $first"; }
+sleep 2
+(cd "$second" && umask 077 && env -u LC_ALL LANG=ru_RU.UTF-8 LANGUAGE=ru scripts/release) \
+  >"$second.log" 2>&1 || { cat "$second.log" >&2; fail "scripts/release failed in $second"; }
 
 (cd "$first/dist" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
 for file in "$first"/dist/*; do
@@ -24,6 +31,15 @@ for file in "$first"/dist/*; do
     fail "$(basename "$file") differs between the two builds"
 done
 [[ $(ls "$first/dist") == $(ls "$second/dist") ]] || fail "the two dist folders hold other files"
+
+buildinfo=$(find "$first/dist" -name '*.buildinfo')
+[[ -n $buildinfo ]] || fail "dist/ holds no build information"
+grep -qx "Git-Commit: $(kavoni_git -C "$root" rev-parse HEAD)" "$buildinfo" ||
+  fail "the build information names another commit"
+while read -r sum file; do
+  grep -qx " $sum $(stat -c %s "$first/dist/$file") $file" "$buildinfo" ||
+    fail "the build information lacks the checksum and size of $file"
+done <"$first/dist/SHA256SUMS"
 
 epoch=$(git -C "$first" log -1 --format=%ct)
 /usr/bin/python3 - "$epoch" "$first"/dist/*.exe "$first/build-release-windows/Kavoni.exe" <<'PYTHON' ||

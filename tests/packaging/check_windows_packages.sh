@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Makes the Windows packages from the build folder and tries them as a Windows user would,
 # under Wine: the portable zip's contents, then the installer run silently, the installed
-# program started, and the uninstaller run silently.
-# usage: check_windows_packages.sh BUILD_DIR WINE_ROOT
+# program started (and, while it runs, the installer and the uninstaller refusing to touch it),
+# the installer run again over the installation, and the uninstaller run silently.
+# usage: check_windows_packages.sh BUILD_DIR WINE_ROOT VERSION NUMERIC_VERSION
 set -euo pipefail
 build=$1
 wine_root=$2
+version=$3
+numeric_version=$4
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../scripts/lib/xsession.sh"
 source "$here/../../scripts/lib/xdo.sh"
@@ -22,9 +25,9 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-version=1.01
 programs="$WINEPREFIX/drive_c/Program Files/Kavoni"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kavoni.lnk"
+desktop_shortcut="$WINEPREFIX/drive_c/users/Public/Desktop/Kavoni.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kavoni'
 
 cpack --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
@@ -34,11 +37,11 @@ setup=$out/Kavoni-$version-win64-setup.exe
 [[ -f $zip && -f $setup ]] || fail "cpack made: $(ls "$out")"
 
 echo "== The portable zip"
-/usr/bin/python3 - "$zip" "$build/Kavoni.exe" <<'PYTHON' || fail "the zip is not as it should be"
+/usr/bin/python3 - "$zip" "$build/Kavoni.exe" "$version" <<'PYTHON' ||
 import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = sorted(archive.namelist())
-folder = "Kavoni-1.01-win64/"
+folder = f"Kavoni-{sys.argv[3]}-win64/"
 assert names == [folder + "Kavoni.exe", folder + "LICENSE.txt", folder + "README.txt"], names
 assert archive.read(folder + "Kavoni.exe") == open(sys.argv[2], "rb").read(), "another Kavoni.exe"
 readme = archive.read(folder + "README.txt")
@@ -49,9 +52,10 @@ assert license.startswith(b"MIT License\r\n") and b"\n" not in license.replace(b
     "the license is not the MIT license in CR LF"
 print(", ".join(names))
 PYTHON
+  fail "the zip is not as it should be"
 
 echo "== The installer's own record"
-/usr/bin/python3 "$here/check_exe.py" --installer "$setup" || fail "the installer's record"
+/usr/bin/python3 "$here/check_exe.py" --installer "$version" "$numeric_version" "$setup" || fail "the installer's record"
 
 echo "== Installing silently"
 wine_stop_server
@@ -62,15 +66,17 @@ cmp "$build/Kavoni.exe" "$programs/Kavoni.exe" || fail "Program Files holds anot
   fail "installed: $(ls "$programs")"
 [[ -f $shortcut ]] || fail "no Start-menu shortcut"
 # A shortcut spells its target in its link information, as 8-bit text or as UTF-16.
-grep -qaF 'C:\Program Files\Kavoni\Kavoni.exe' "$shortcut" ||
-  iconv -f UTF-16LE -t UTF-8 "$shortcut" 2>/dev/null | grep -qaF 'Program Files\Kavoni\Kavoni.exe' ||
-  fail "the shortcut does not point at the installed program"
+leads_to_program() {
+  grep -qaF 'C:\Program Files\Kavoni\Kavoni.exe' "$1" ||
+    iconv -f UTF-16LE -t UTF-8 "$1" 2>/dev/null | grep -qaF 'Program Files\Kavoni\Kavoni.exe'
+}
+leads_to_program "$shortcut" || fail "the shortcut does not point at the installed program"
 query() { wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
 [[ $(query DisplayName) == Kavoni ]] || fail "DisplayName is '$(query DisplayName)'"
 [[ $(query DisplayVersion) == "$version" ]] || fail "DisplayVersion is '$(query DisplayVersion)'"
 [[ -n $(query Publisher) && -n $(query DisplayIcon) ]] || fail "no publisher or icon in the entry"
 [[ $(query InstallLocation) == 'C:\Program Files\Kavoni' ]] || fail "InstallLocation is '$(query InstallLocation)'"
-[[ ! -e $HOME/Desktop/Kavoni.lnk ]] || fail "a desktop shortcut nobody asked for"
+[[ ! -e $desktop_shortcut ]] || fail "a desktop shortcut nobody asked for"
 echo "Kavoni.exe, the shortcut and the Apps & features entry are in place"
 
 echo "== Starting the installed program"
@@ -79,6 +85,20 @@ xsession_start "$out"
 wine 'C:\Program Files\Kavoni\Kavoni.exe' >"$out/program.log" 2>&1 &
 app_pid=$!
 window=$(xdo_wait_for_window Kavoni) || fail "the installed program showed no window"
+# While it runs, a silent install or uninstall stops at once with exit code 2, having touched
+# nothing. The uninstaller is run in place (_?=), as a caller that waits for it must. NSIS
+# reads _?= only unquoted, and wine quotes an argument that holds a space, so the folder goes
+# in two arguments through cmd, which passes on its command line as it is.
+before=$(cd "$programs" && sha256sum -- * && wine reg query "$key" | tr -d '\r' | sort)
+status=0
+wine "$setup" /S || status=$?
+[[ $status -eq 2 ]] || fail "the installer, with Kavoni running, ended with $status, not 2"
+status=0
+wine cmd /c 'C:\Program Files\Kavoni\Uninstall.exe' /S '_?=C:\Program' 'Files\Kavoni' || status=$?
+[[ $status -eq 2 ]] || fail "the uninstaller, with Kavoni running, ended with $status, not 2"
+[[ $(cd "$programs" && sha256sum -- * && wine reg query "$key" | tr -d '\r' | sort) == "$before" ]] ||
+  fail "the installation changed while Kavoni was running"
+echo "with it running, the installer and the uninstaller stopped with exit code 2"
 # Wine takes keys for a new window only once it has activated it.
 sleep 1
 status=0
@@ -89,6 +109,19 @@ xsession_stop
 wine_wait
 echo "its window opened, and closing it ended it"
 
+echo "== Installing over the installation"
+# What an earlier version left that this one does not write must go: here a value in the
+# Apps & features entry. A desktop shortcut that the earlier one had is made again.
+wine reg add "$key" /v Leftover /d earlier /f >/dev/null || fail "reg add failed"
+printf 'an earlier shortcut' >"$desktop_shortcut"
+wine "$setup" /S || fail "the installer failed over the installation"
+wine_wait
+wine reg query "$key" /v Leftover >/dev/null 2>&1 && fail "the earlier installation was not removed first"
+cmp "$build/Kavoni.exe" "$programs/Kavoni.exe" || fail "Program Files holds another Kavoni.exe"
+[[ $(query InstallLocation) == 'C:\Program Files\Kavoni' ]] || fail "InstallLocation is '$(query InstallLocation)'"
+leads_to_program "$desktop_shortcut" || fail "the desktop shortcut was not made again"
+echo "the earlier installation went first, and its desktop shortcut came back"
+
 echo "== Removing it silently"
 wine "$programs/Uninstall.exe" /S || fail "the uninstaller failed"
 # The uninstaller runs on from a copy of itself, so the folder goes a moment later.
@@ -98,6 +131,6 @@ for _ in $(seq 200); do
 done
 wine_wait
 [[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
-[[ ! -e $shortcut ]] || fail "the shortcut is still there"
+[[ ! -e $shortcut && ! -e $desktop_shortcut ]] || fail "a shortcut is still there"
 wine reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
 echo "the folder, the shortcut and the entry are gone"
