@@ -54,7 +54,8 @@ kavoni_install_packages() {
   # background update holds, so the update is tried again while that lock is the trouble.
   local wait=(-o DPkg::Lock::Timeout=600)
   local log waited=0
-  until log=$("${as_root[@]}" apt-get "${wait[@]}" update -qq 2>&1); do
+  # In English, whatever the user's language, so that the lock's message is recognised.
+  until log=$("${as_root[@]}" LC_ALL=C.UTF-8 apt-get "${wait[@]}" update -qq 2>&1); do
     if [[ $log != *"Could not get lock /var/lib/apt/lists/lock"* ]] || ((waited >= 600)); then
       echo "$log" >&2
       return 1
