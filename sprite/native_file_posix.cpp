@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -137,18 +138,16 @@ bool MayFollow(const struct stat& link, const struct stat& folder) {
 }
 
 std::string ReadLinkAt(int folder, const char* name) {
-  std::string target(256, '\0');
-  for (;;) {
-    const ssize_t size = ::readlinkat(folder, name, target.data(), target.size());
-    if (size < 0) {
-      Fail("cannot read the link", errno);
-    }
-    if (static_cast<std::size_t>(size) < target.size()) {
-      target.resize(static_cast<std::size_t>(size));
-      return target;
-    }
-    target.resize(target.size() * 2);
+  // The kernel keeps a link's target within PATH_MAX bytes.
+  char target[PATH_MAX];
+  const ssize_t size = ::readlinkat(folder, name, target, sizeof target);
+  if (size < 0) {
+    Fail("cannot read the link", errno);
   }
+  if (static_cast<std::size_t>(size) == sizeof target) {
+    Fail("cannot read the link", ENAMETOOLONG);
+  }
+  return std::string(target, static_cast<std::size_t>(size));
 }
 
 // Where a save to a path lands: the folder that holds the file at the end of every link, and
