@@ -57,15 +57,20 @@ function(kavoni_check_date iso out)
   endif()
 endfunction()
 
+# The control characters that stand for ; [ ] and \ while a text travels as a CMake list.
+macro(kavoni_list_masks)
+  string(ASCII 1 semicolon)
+  string(ASCII 2 open)
+  string(ASCII 3 close)
+  string(ASCII 4 backslash)
+endmacro()
+
 # Sets ${out} to the lines of a text file as a list, each line whole: the characters that a
 # CMake list would take apart (; [ ] \) travel as control characters, which kavoni_unmask
 # puts back.
 function(kavoni_read_lines path out)
   file(READ "${path}" text)
-  string(ASCII 1 semicolon)
-  string(ASCII 2 open)
-  string(ASCII 3 close)
-  string(ASCII 4 backslash)
+  kavoni_list_masks()
   string(REPLACE "\\" "${backslash}" text "${text}")
   string(REPLACE ";" "${semicolon}" text "${text}")
   string(REPLACE "[" "${open}" text "${text}")
@@ -77,10 +82,7 @@ function(kavoni_read_lines path out)
 endfunction()
 
 function(kavoni_unmask text out)
-  string(ASCII 1 semicolon)
-  string(ASCII 2 open)
-  string(ASCII 3 close)
-  string(ASCII 4 backslash)
+  kavoni_list_masks()
   string(REPLACE "${semicolon}" ";" text "${text}")
   string(REPLACE "${open}" "[" text "${text}")
   string(REPLACE "${close}" "]" text "${text}")

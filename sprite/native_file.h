@@ -34,8 +34,8 @@ class Replacement {
 
 #ifdef _WIN32
 // The two ways that Windows renames one file over another, as the save calls them. Each
-// returns 0 or the Windows error code. Tests put their own in place to make a rename fail as
-// Windows can, where Wine never does.
+// returns 0 or the Windows error code. Tests put their own in place to answer as Windows does
+// where Wine cannot: renames with POSIX semantics, and files that other programs hold.
 struct RenameCalls {
   // Renames the open file `file` to `to` with POSIX semantics, which other programs' open
   // handles on `to` do not stop.

@@ -382,8 +382,8 @@ bool IsOwnedByThisUser(PSID owner) {
   return false;
 }
 
-// Whether `path` is a plain file of this user's that nothing has written for `age`: a save's
-// temporary file that it could not remove, and not one that another save is writing now.
+// Whether `path` is a plain file of this user's that nothing has written for kAbandonedAfter: a
+// save's temporary file that it could not remove, and not one that another save is writing now.
 bool IsAbandoned(const fs::path& path) noexcept {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
