@@ -87,6 +87,13 @@ wait_until_gone() { xdo_wait_until_gone "$1" || fail "the window titled '$1' did
 # Puts text on the clipboard and pastes it over whatever the focused box holds.
 paste() {
   printf '%s' "$1" | xclip -selection clipboard
+  # xclip goes into the background before it claims the clipboard, so on a busy machine a key
+  # sent at once would paste what the clipboard held before.
+  local _
+  for _ in $(seq 200); do
+    [[ $(xclip -o -selection clipboard 2>/dev/null) == "$1" ]] && break
+    sleep 0.05
+  done
   xdotool key ctrl+a ctrl+v
 }
 
