@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sprite/file.h"
-#include "sprite/native_file.h"
+#include "sprite/native_file_windows_calls.h"
 #include "support/folder_state.h"
 #include "support/sprite_file.h"
 #include "support/temp_dir.h"
@@ -207,14 +207,15 @@ class ScriptedRenames {
   // Each call answers with the next code of its script, and the last one for ever after;
   // ERROR_SUCCESS renames for real.
   ScriptedRenames(bool posix_semantics, std::vector<DWORD> by_handle, std::vector<DWORD> by_name)
-      : by_handle_(std::move(by_handle)), by_name_(std::move(by_name)), saved_(native::Renames()) {
+      : by_handle_(std::move(by_handle)), by_name_(std::move(by_name)), saved_(native::Calls()) {
     current_ = this;
-    native::Renames() = {
-        ByHandle, ByName,
-        posix_semantics ? +[](void*) { return true; } : +[](void*) { return false; }};
+    native::Calls().rename_by_handle = ByHandle;
+    native::Calls().rename_by_name = ByName;
+    native::Calls().has_posix_semantics =
+        posix_semantics ? +[](HANDLE) { return true; } : +[](HANDLE) { return false; };
   }
   ~ScriptedRenames() {
-    native::Renames() = saved_;
+    native::Calls() = saved_;
     current_ = nullptr;
   }
   ScriptedRenames(const ScriptedRenames&) = delete;
@@ -229,7 +230,7 @@ class ScriptedRenames {
         std::min<std::size_t>(static_cast<std::size_t>(calls++), script.size() - 1);
     return script[at];
   }
-  static unsigned long ByHandle(void* file, const wchar_t* to) {
+  static DWORD ByHandle(HANDLE file, const wchar_t* to) {
     const DWORD answer = Next(current_->by_handle_, current_->by_handle_calls);
     if (answer != ERROR_SUCCESS) {
       return answer;
@@ -251,15 +252,15 @@ class ScriptedRenames {
                ? ERROR_SUCCESS
                : ERROR_GEN_FAILURE;
   }
-  static unsigned long ByName(const wchar_t* from, const wchar_t* to) {
+  static DWORD ByName(const wchar_t* from, const wchar_t* to) {
     const DWORD answer = Next(current_->by_name_, current_->by_name_calls);
-    return answer != ERROR_SUCCESS ? answer : current_->saved_.by_name(from, to);
+    return answer != ERROR_SUCCESS ? answer : current_->saved_.rename_by_name(from, to);
   }
 
   static inline ScriptedRenames* current_ = nullptr;
   std::vector<DWORD> by_handle_;
   std::vector<DWORD> by_name_;
-  native::RenameCalls saved_;
+  native::WindowsCalls saved_;
 };
 
 std::uint64_t FileIdOf(const std::filesystem::path& path) {
