@@ -22,7 +22,7 @@ namespace kavoni::native {
 
 struct WindowsCalls {
   // CreateFileW, without a template file.
-  HANDLE (*create_file)
+  HANDLE(*create_file)
   (const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
    DWORD flags);
   // GetFullPathNameW, without the file part.
@@ -31,17 +31,17 @@ struct WindowsCalls {
   DWORD (*get_final_path_name)(HANDLE file, wchar_t* buffer, DWORD size);
   DWORD (*get_file_attributes)(const wchar_t* path);
   // GetFileInformationByHandleEx and SetFileInformationByHandle.
-  BOOL (*get_file_information)
+  BOOL(*get_file_information)
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS which, void* info, DWORD size);
-  BOOL (*set_file_information)
+  BOOL(*set_file_information)
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS which, void* info, DWORD size);
   // GetSecurityInfo and SetSecurityInfo of a file: its owner and access list.
-  DWORD (*get_security)
+  DWORD(*get_security)
   (HANDLE file, SECURITY_INFORMATION which, PSID* owner, PACL* dacl,
    PSECURITY_DESCRIPTOR* descriptor);
   DWORD (*set_security)(HANDLE file, SECURITY_INFORMATION which, PSID owner, PACL dacl);
   // GetTokenInformation of this process's own token.
-  BOOL (*get_token_information)
+  BOOL(*get_token_information)
   (TOKEN_INFORMATION_CLASS which, void* info, DWORD size, DWORD* needed);
   BOOL (*read_file)(HANDLE file, void* bytes, DWORD size, DWORD* read, OVERLAPPED* at);
   BOOL (*write_file)(HANDLE file, const void* bytes, DWORD size, DWORD* written, OVERLAPPED* at);

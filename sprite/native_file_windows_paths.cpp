@@ -107,8 +107,17 @@ std::wstring FullPathName(const std::wstring& path) {
   }
 }
 
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+// Whether `path` is a symbolic link (or another reparse point) itself; nothing there is none.
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = Calls().get_file_attributes(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return false;
+    }
+    Fail("cannot look at the file", error);
+  }
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 }  // namespace
@@ -139,9 +148,12 @@ std::wstring FinalPath(const std::wstring& path) {
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
   if (!file) {
     const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      Fail("cannot open the file", error);
+    }
     // A link to nothing, whose target Windows does not name: writing a file in its place
     // would lose the link.
-    if (IsLink(Calls().get_file_attributes(path.c_str()))) {
+    if (IsLink(path)) {
       Fail("cannot follow the link", error);
     }
     return path;
@@ -152,8 +164,9 @@ std::wstring FinalPath(const std::wstring& path) {
                                                      static_cast<DWORD>(final_path.size()));
     if (length == 0) {
       // Devices and some file systems have no such name; only a link needs one.
-      if (IsLink(Calls().get_file_attributes(path.c_str()))) {
-        Fail("cannot follow the link", GetLastError());
+      const DWORD error = GetLastError();
+      if (IsLink(path)) {
+        Fail("cannot follow the link", error);
       }
       return path;
     }
