@@ -105,8 +105,9 @@ void WriteInPlace(Handle& file, std::string_view content) {
   // The room for the new content, taken before anything changes.
   if (content.size() > old.size()) {
     if (const DWORD error = SetLength(file.get(), content.size()); error != ERROR_SUCCESS) {
-      // A failed lengthening may still have changed the length.
-      RestoreAndFail(file.get(), old, "cannot make room for the new content", error);
+      // Not a byte has changed; the length is put back in case a part of it was taken.
+      SetLength(file.get(), old.size());
+      Fail("cannot make room for the new content", error);
     }
   }
   if (const DWORD error = WriteFromStart(file.get(), content); error != ERROR_SUCCESS) {

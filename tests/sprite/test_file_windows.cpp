@@ -599,6 +599,31 @@ void NewFileRefusedForAMoment(native::WindowsCalls& calls) {
   };
 }
 
+// A disk with no room left: a file cannot grow, by a write past its end or by a new length.
+void FullDisk(native::WindowsCalls& calls) {
+  calls.set_file_information = [](HANDLE file, FILE_INFO_BY_HANDLE_CLASS which, void* info,
+                                  DWORD size) {
+    LARGE_INTEGER length{};
+    if (which == FileEndOfFileInfo && GetFileSizeEx(file, &length) &&
+        static_cast<FILE_END_OF_FILE_INFO*>(info)->EndOfFile.QuadPart > length.QuadPart) {
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    return WindowsAnswers::Real().set_file_information(file, which, info, size);
+  };
+  calls.write_file = [](HANDLE file, const void* bytes, DWORD size, DWORD* written,
+                        OVERLAPPED* at) {
+    LARGE_INTEGER length{};
+    const long long end =
+        at != nullptr ? ((static_cast<long long>(at->OffsetHigh) << 32) | at->Offset) + size : 0;
+    if (at == nullptr || !GetFileSizeEx(file, &length) || end > length.QuadPart) {
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    return WindowsAnswers::Real().write_file(file, bytes, size, written, at);
+  };
+}
+
 void CompressedFile(native::WindowsCalls& calls) {
   ReportAttribute<IsTheSprite, FILE_ATTRIBUTE_COMPRESSED>(calls);
   CompressesTheNewFileAs<COMPRESSION_FORMAT_DEFAULT>(calls);
@@ -622,6 +647,8 @@ TEST(WindowsReplace, EachAnswerOfTheRenameTakesTheSaveItsWay) {
     int by_name_calls = 0;
     // Below a folder this long, given in the plain form that the save dialog returns.
     std::size_t folder_length = 0;
+    // The file has a second name, other.txt.
+    bool second_name = false;
     // Windows' own answers, where Wine cannot give them, and the calls that fail.
     void (*answers)(native::WindowsCalls&) = nullptr;
     std::vector<WindowsAnswers::Fault> faults = {};
@@ -761,6 +788,18 @@ TEST(WindowsReplace, EachAnswerOfTheRenameTakesTheSaveItsWay) {
        .file_exists = true,
        .ends = Ends::kFailedChangingNothing,
        .faults = {{"set_security", 2, ERROR_NOT_ENOUGH_MEMORY}}},
+      {.what = "a file with a second name",
+       .posix_semantics = true,
+       .file_exists = true,
+       .ends = Ends::kWrittenInPlace,
+       .second_name = true},
+      {.what = "a file with a second name on a full disk: nothing is written before there is room",
+       .posix_semantics = true,
+       .file_exists = true,
+       .ends = Ends::kFailedChangingNothing,
+       .second_name = true,
+       .answers = FullDisk,
+       .calls = {{"write_file", 0}}},
       {.what = "a new file whose temporary file's path alone crosses MAX_PATH",
        .posix_semantics = false,
        .file_exists = false,
@@ -789,6 +828,11 @@ TEST(WindowsReplace, EachAnswerOfTheRenameTakesTheSaveItsWay) {
     if (c.file_exists) {
       WriteBytes(path, "saved earlier");
     }
+    std::vector<std::pair<std::wstring, std::string>> after_saving = {{L"ball.txt", ClearSprite()}};
+    if (c.second_name) {
+      ASSERT_TRUE(CreateHardLinkW((folder / "other.txt").c_str(), path.c_str(), nullptr));
+      after_saving.emplace_back(L"other.txt", ClearSprite());
+    }
     const std::uint64_t id = c.file_exists ? FileIdOf(path) : 0;
     const auto before = Contents(folder);
     WindowsAnswers windows(c.answers, c.faults);
@@ -803,8 +847,7 @@ TEST(WindowsReplace, EachAnswerOfTheRenameTakesTheSaveItsWay) {
       EXPECT_NO_THROW(WriteSprite(path));
       EXPECT_EQ(ReadBytes(path), ClearSprite());
       EXPECT_EQ(FileIdOf(path) == id, c.ends == Ends::kWrittenInPlace);
-      EXPECT_EQ(Contents(folder),
-                (std::vector<std::pair<std::wstring, std::string>>{{L"ball.txt", ClearSprite()}}));
+      EXPECT_EQ(Contents(folder), after_saving);
     }
     EXPECT_LT(GetTickCount() - start, 1000u) << "a lock is waited for well under a second";
     EXPECT_EQ(renames.by_handle_calls, c.by_handle_calls);
