@@ -971,10 +971,10 @@ TEST(WindowsReplace, EachFailingCallEndsInTheBoxAndKeepsTheOldFile) {
       }
     }
 
-    // A second failure after the first write failed: the old bytes go back, or the failure says
-    // that they could not.
+    // A second failure after the first flush failed, once the new content was written: the old
+    // bytes go back, or the failure says that they could not.
     std::vector<WindowsAnswers::Made> after_first;
-    const WindowsAnswers::Fault first{"write_file", 1, ERROR_DISK_FULL};
+    const WindowsAnswers::Fault first{"flush_file_buffers", 1, ERROR_IO_DEVICE};
     run({first}, &after_first);
     std::map<std::string, int> nth_after;
     bool past_first = false;
