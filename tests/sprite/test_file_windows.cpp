@@ -577,27 +577,21 @@ void OwnerMayNotBeGiven(native::WindowsCalls& calls) {
   };
 }
 
-void FolderTakesNoNewFiles(native::WindowsCalls& calls) {
+// Windows refuses new files with ERROR_ACCESS_DENIED: where the folder does not let this user
+// create any (and says so when it is asked for that right), or only this once.
+template <bool kFolderSaysSo>
+void RefusesNewFiles(native::WindowsCalls& calls) {
   calls.create_file = [](const wchar_t* path, DWORD access, DWORD share,
                          SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags) {
-    if (access == FILE_ADD_FILE || disposition == CREATE_NEW) {
+    if ((kFolderSaysSo && access == FILE_ADD_FILE) || disposition == CREATE_NEW) {
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
     return WindowsAnswers::Real().create_file(path, access, share, security, disposition, flags);
   };
 }
-
-void NewFileRefusedForAMoment(native::WindowsCalls& calls) {
-  calls.create_file = [](const wchar_t* path, DWORD access, DWORD share,
-                         SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags) {
-    if (disposition == CREATE_NEW) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
-    }
-    return WindowsAnswers::Real().create_file(path, access, share, security, disposition, flags);
-  };
-}
+constexpr auto FolderTakesNoNewFiles = RefusesNewFiles<true>;
+constexpr auto NewFileRefusedForAMoment = RefusesNewFiles<false>;
 
 // A disk with no room left: a file cannot grow, by a write past its end or by a new length.
 void FullDisk(native::WindowsCalls& calls) {
