@@ -6,9 +6,10 @@
 
 // How a save puts new content in the place of a file, by each system's own rules. This header
 // is the only door to the system's file calls; native_file_posix.cpp and native_file_windows.cpp
-// each hold one system's whole policy behind it: which links are followed, when the file is
-// replaced by a rename and when it is written in place, what the new file keeps of the old one,
-// and which leftovers of killed saves are cleared. Every failure throws SpriteFileError.
+// (with the native_file_windows_*.cpp beside it) each hold one system's whole policy behind it:
+// which links are followed, when the file is replaced by a rename and when it is written in place,
+// what the new file keeps of the old one, and which leftovers of killed saves are cleared. Every
+// failure throws SpriteFileError.
 namespace kavoni::native {
 
 class Replacement {
@@ -31,21 +32,5 @@ class Replacement {
   struct State;
   std::unique_ptr<State> state_;
 };
-
-#ifdef _WIN32
-// The two ways that Windows renames one file over another, as the save calls them. Each
-// returns 0 or the Windows error code. Tests put their own in place to answer as Windows does
-// where Wine cannot: renames with POSIX semantics, and files that other programs hold.
-struct RenameCalls {
-  // Renames the open file `file` to `to` with POSIX semantics, which other programs' open
-  // handles on `to` do not stop.
-  unsigned long (*by_handle)(void* file, const wchar_t* to);
-  // Renames `from` over `to` the older way, which any open handle on `to` stops.
-  unsigned long (*by_name)(const wchar_t* from, const wchar_t* to);
-  // Whether the volume that holds the open file `file` says it renames with POSIX semantics.
-  bool (*has_posix_semantics)(void* file);
-};
-RenameCalls& Renames();
-#endif
 
 }  // namespace kavoni::native
