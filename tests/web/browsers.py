@@ -317,6 +317,9 @@ class Firefox(Browser):
             "browser.download.start_downloads_in_tmp_dir": False,
             "browser.download.alwaysOpenPanel": False,
             "browser.download.panel.shown": True,
+            # Pasted line breaks dropped, as a user may have Firefox do (it turns them into
+            # spaces by default, as Chromium and WebKit do): the page's own rule must decide.
+            "editor.singleLine.pasteNewlines": 3,
         }
         (profile / "user.js").write_text("".join(
             f"user_pref({json.dumps(k)}, {json.dumps(v)});\n" for k, v in prefs.items()))
