@@ -7,9 +7,9 @@
 //                                         list of the ticked cells' indexes, possibly empty
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QClipboard>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
