@@ -38,15 +38,29 @@
 
   // The module's bytes are in this script already (SINGLE_FILE). Emscripten would fetch them
   // from their data: URL, which is a request, and one that a strict policy refuses; they are
-  // decoded here instead, so the page makes no request at all.
+  // decoded here instead, so the page makes no request at all. The module is small, so it is
+  // compiled at once, and the core is ready as the script ends; a browser that will not compile
+  // on its main thread compiles it in the background instead.
   Module['instantiateWasm'] = function (imports, receiveInstance) {
-    WebAssembly.instantiate(tryParseAsDataURI(wasmBinaryFile), imports).then(
-      function (result) {
-        receiveInstance(result.instance, result.module);
-      },
-      function (error) {
-        Module['onAbort'](error);
-      });
+    var bytes = tryParseAsDataURI(wasmBinaryFile);
+    var module;
+    try {
+      module = new WebAssembly.Module(bytes);
+    } catch (error) {
+      WebAssembly.instantiate(bytes, imports).then(
+        function (result) {
+          receiveInstance(result.instance, result.module);
+        },
+        function (error) {
+          Module['onAbort'](error);
+        });
+      return {};
+    }
+    try {
+      receiveInstance(new WebAssembly.Instance(module, imports), module);
+    } catch (error) {
+      Module['onAbort'](error);
+    }
     return {};
   };
 
