@@ -81,7 +81,7 @@ def main(argv):
             path = browsers.wait_until(
                 lambda: next((f for f in set(browser.downloads.iterdir()) - before
                               if f.suffix == ".txt" and f.stat().st_size == 146), None),
-                "the download")
+                "the download", every=0.01)
             took.append((time.monotonic() - start) * 1000)
             browsers.wait_until(lambda: not browser.js(
                 "return document.querySelector('main').inert;"), "the press to end")

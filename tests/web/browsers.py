@@ -417,9 +417,9 @@ def start(name, work, preload=()):
     return BROWSERS[name](work, preload)
 
 
-def wait_until(condition, what, timeout=10.0):
-    """Polls `condition` until it gives something true, which it returns; fails after
-    `timeout` seconds, naming `what` was awaited."""
+def wait_until(condition, what, timeout=10.0, every=0.05):
+    """Polls `condition` every `every` seconds until it gives something true, which it
+    returns; fails after `timeout` seconds, naming what was awaited."""
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
@@ -427,7 +427,7 @@ def wait_until(condition, what, timeout=10.0):
             return value
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.05)
+        time.sleep(every)
 
 
 def scratch():
