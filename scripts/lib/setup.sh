@@ -19,6 +19,10 @@ KAVONI_TEST_PACKAGES=(
   # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it
   # and its tests, and NSIS for its installer.
   g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis
+  # The page: Debian's Emscripten builds it, and its tests drive headless Chromium, WebKitGTK
+  # (on Xvfb) and Firefox ESR, through Selenium and over WebDriver BiDi.
+  emscripten node-acorn chromium chromium-driver python3-selenium webkit2gtk-driver
+  firefox-esr python3-websocket
 )
 
 # Installs those of the packages named that are missing: as root, or through sudo where it

@@ -41,6 +41,14 @@ while read -r sum file; do
     fail "the build information lacks the checksum and size of $file"
 done <"$first/dist/SHA256SUMS"
 
+# The page: one file, small, and naming no address anywhere that a browser could be sent to.
+page=$(find "$first/dist" -name 'kavoni-*-web.html')
+[[ -n $page ]] || fail "dist/ holds no page"
+(($(stat -c %s "$page") <= 100000)) || fail "the page is larger than 100 KB"
+if grep -aoE '(https?|wss?|ftp)://[^"<>[:space:]]*' "$page"; then
+  fail "the page names the addresses above"
+fi
+
 epoch=$(git -C "$first" log -1 --format=%ct)
 /usr/bin/python3 - "$epoch" "$first"/dist/*.exe "$first/build-release-windows/Kavoni.exe" <<'PYTHON' ||
 import sys, pefile
