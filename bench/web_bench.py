@@ -7,7 +7,7 @@ same page with the same 67 controls in the same places and the same style but no
 no WebAssembly (it marks the same point at the end of its body). The two load alternately in
 one browser, LOADS times each, and the medians and their ratio are printed.
 
-Save: on the download path, the time from pressing Save in the "Save Sprite" dialog (the last
+Save: on the download path, the time from pressing Save in the page's own save dialog (the last
 thing a user does) until the whole file is in the download folder, SAVES times.
 
 usage: web_bench.py PAGE [LOADS] [SAVES]     (PAGE is build-web/kavoni.html)

@@ -16,7 +16,7 @@ class KavoniPage final : public SpriteUi {
  public:
   bool CellTicked(int index) override;
   // Awaits the user's choice: the system's save picker where the browser has one, the page's
-  // own "Save Sprite" dialog elsewhere.
+  // own save dialog elsewhere.
   bool RunSaveDialog() override;
   std::filesystem::path DialogFileName() override;
   std::string NameText() override;

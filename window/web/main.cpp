@@ -13,7 +13,7 @@
 
 extern "C" {
 
-// A press of "Make Sprite": runs the command to its end, awaiting the dialog and the box, so
+// A press of the button: runs the command to its end, awaiting the dialog and the box, so
 // the script calls it through Asyncify and waits for the promise it returns.
 EMSCRIPTEN_KEEPALIVE void kavoni_make_sprite() {
   static kavoni::KavoniPage page;

@@ -111,7 +111,7 @@
       });
   }
 
-  // The page's own modal "Save Sprite" dialog, for browsers without the picker.
+  // The page's own modal save dialog, for browsers without the picker.
   function askFileName() {
     return new Promise(function (resolve) {
       fileNameBox.value = last.fileName;
