@@ -147,17 +147,22 @@ cmp "$build/Kavoni.exe" "$programs/Kavoni.exe" || fail "Program Files holds anot
 leads_to_program "$desktop_shortcut" || fail "the desktop shortcut was not made again"
 echo "the earlier installation went first, and its desktop shortcut came back"
 
+# Runs the installation's uninstaller silently and sees the folder and the entry go.
+uninstall_silently() {
+  wine "$programs/Uninstall.exe" /S || fail "the uninstaller failed"
+  # The uninstaller runs on from a copy of itself, so the folder goes a moment later.
+  for _ in $(seq 200); do
+    [[ -e $programs ]] || break
+    sleep 0.1
+  done
+  wine_wait
+  [[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
+  wine_reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
+}
+
 echo "== Removing it silently"
-wine "$programs/Uninstall.exe" /S || fail "the uninstaller failed"
-# The uninstaller runs on from a copy of itself, so the folder goes a moment later.
-for _ in $(seq 200); do
-  [[ -e $programs ]] || break
-  sleep 0.1
-done
-wine_wait
-[[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
+uninstall_silently
 [[ ! -e $shortcut && ! -e $desktop_shortcut ]] || fail "a shortcut is still there"
-wine_reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
 echo "the folder, the shortcut and the entry are gone"
 
 echo "== The installer on a 32-bit Windows"
@@ -174,12 +179,5 @@ wine_wait
 cmp "$x86_program" "$programs/Kavoni.exe" || fail "Program Files holds another Kavoni.exe than the 32-bit one"
 [[ $(query DisplayName) == Kavoni ]] || fail "DisplayName is '$(query DisplayName)'"
 [[ $(query InstallLocation) == 'C:\Program Files\Kavoni' ]] || fail "InstallLocation is '$(query InstallLocation)'"
-wine "$programs/Uninstall.exe" /S || fail "the uninstaller failed"
-for _ in $(seq 200); do
-  [[ -e $programs ]] || break
-  sleep 0.1
-done
-wine_wait
-[[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
-wine_reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
+uninstall_silently
 echo "the 32-bit Kavoni.exe went to Program Files, with its entry, and went again"
