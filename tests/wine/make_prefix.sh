@@ -38,6 +38,8 @@ wine_wait
 if [[ -n ${KAVONI_WINE_VERSION:-} ]]; then
   wine reg add 'HKCU\Software\Wine' /v Version /d "$KAVONI_WINE_VERSION" /f >/dev/null
   wine_wait
+  wine reg query 'HKCU\Software\Wine' /v Version 2>/dev/null | grep -q "REG_SZ *$KAVONI_WINE_VERSION" ||
+    { echo "Wine does not keep Version = $KAVONI_WINE_VERSION" >&2; exit 1; }
 fi
-version=$(wine cmd /c ver 2>/dev/null | tr -d '\r' | grep -v '^$' || true)
-echo "Wine prefix ready in $WINEPREFIX: ${KAVONI_WINE_ARCH:-win64}, $version"
+echo "Wine prefix ready in $WINEPREFIX: ${KAVONI_WINE_ARCH:-win64}," \
+  "reporting ${KAVONI_WINE_VERSION:-the default version}"
