@@ -157,7 +157,9 @@ uninstall_silently() {
   done
   wine_wait
   [[ ! -e $programs ]] || fail "Program Files still holds: $(ls -A "$programs")"
-  wine_reg query "$key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
+  if wine_reg query "$key" >/dev/null 2>&1; then
+    fail "the Apps & features entry is still there"
+  fi
 }
 
 echo "== Removing it silently"
