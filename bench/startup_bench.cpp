@@ -30,13 +30,18 @@
 #include <thread>
 #include <vector>
 
+#include "window/layout.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The "Make Sprite" button's rectangle in both windows, in pixels; its caption is the text
-// whose arrival marks a drawn frame.
-constexpr int kButtonLeft = 0, kButtonTop = 184, kButtonWidth = 129, kButtonHeight = 105;
+// The "Make Sprite" button's rectangle in both windows, in pixels at the 96 DPI of the
+// benchmark's X server; its caption is the text whose arrival marks a drawn frame.
+constexpr kavoni::layout::PixelRect kButton =
+    kavoni::layout::ToPixels(kavoni::layout::kCommand1Control.rect);
+constexpr int kButtonLeft = kButton.left, kButtonTop = kButton.top, kButtonWidth = kButton.width,
+              kButtonHeight = kButton.height;
 // Caption glyphs are near-black on a light grey face. A window not yet drawn shows the X
 // server's black, so a drawn caption means a mostly light button with some dark pixels on it.
 constexpr int kDarkLuminance = 96;

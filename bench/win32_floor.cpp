@@ -5,6 +5,7 @@
 // or accessibility, so only it tells Kavoni's cost apart from that of the controls themselves.
 #include "window/layout.h"
 #include "window/win32/code_page.h"
+#include "window/win32/dpi.h"
 #include "window/win32/windows_api.h"
 
 namespace {
@@ -44,12 +45,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   HWND window = CreateWindowExW(
       0, L"KavoniFloor", kavoni::WidenAscii(layout::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
-  const UINT dpi = GetDpiForWindow(window);
+  // The DPI, font and size as Kavoni.exe finds them, looked up on every Windows from 7 on.
+  const UINT dpi = kavoni::dpi::OfWindow(window);
   const int at = static_cast<int>(dpi);
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-  HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+  HFONT font = kavoni::dpi::CreateMessageFont(dpi);
 #ifdef KAVONI_FLOOR_ALL_CONTROLS
   for (int index = 0; index < kavoni::kCellCount; ++index) {
     Add(window, 0, L"BUTTON", layout::kCheck1Caption, WS_TABSTOP | BS_AUTOCHECKBOX,
@@ -65,10 +64,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
       layout::kNmeControl.rect, at, font);
 #endif
   const layout::PixelRect client = layout::ToPixels(layout::kClientArea, at);
-  RECT frame{0, 0, client.width, client.height};
-  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, 0, dpi);
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER);
+  kavoni::dpi::SetClientSize(window, {client.width, client.height});
   ShowWindow(window, show);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

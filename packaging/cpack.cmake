@@ -10,19 +10,34 @@ set(CPACK_PACKAGE_DESCRIPTION
 
 if(WIN32)
   # build-windows: cpack makes Kavoni-1.01-win64.zip (the program and a README, to run from
-  # anywhere) and Kavoni-1.01-win64-setup.exe (an installer for Program Files).
+  # anywhere) and Kavoni-1.01-setup.exe, the one installer for Program Files, which holds this
+  # program and the 32-bit one of build-windows-x86 and installs the one that fits the
+  # machine. build-windows-x86: cpack makes Kavoni-1.01-win32.zip.
   set(CPACK_PACKAGE_NAME Kavoni)
-  set(CPACK_GENERATOR "ZIP;NSIS")
-  set(CPACK_PACKAGE_FILE_NAME "Kavoni-${KAVONI_DISPLAY_VERSION}-win64")
-  set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/packaging/windows/cpack_generator.cmake")
+  set(CPACK_PACKAGE_FILE_NAME "Kavoni-${KAVONI_DISPLAY_VERSION}-${KAVONI_PACKAGE_ARCHITECTURE}")
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Kavoni)
-  # Our own installer script, found by CPack on its module path.
-  set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/packaging/windows")
-  set(CPACK_NSIS_EXECUTABLE "${PROJECT_SOURCE_DIR}/packaging/windows/makensis-amd64.sh")
-  set(CPACK_KAVONI_ICON "${PROJECT_SOURCE_DIR}/icons/kavoni.ico")
-  set(CPACK_KAVONI_SET_PE_TIME "${PROJECT_SOURCE_DIR}/packaging/windows/set_pe_time.py")
-  set(CPACK_KAVONI_HOMEPAGE "${KAVONI_HOMEPAGE}")
-  set(CPACK_KAVONI_NUMERIC_VERSION "${PROJECT_VERSION}")
+  if(KAVONI_PACKAGE_ARCHITECTURE STREQUAL "win64")
+    set(KAVONI_PACKAGE_BITS 64-bit)
+    set(KAVONI_PACKAGE_RUNS_ON " on 64-bit Windows (x64)")
+    set(CPACK_GENERATOR "ZIP;NSIS")
+    # The 32-bit program that the installer carries beside this one.
+    set(KAVONI_WINDOWS_X86_PROGRAM "${PROJECT_SOURCE_DIR}/build-windows-x86/Kavoni.exe"
+      CACHE FILEPATH "The 32-bit Kavoni.exe that the installer holds (the windows-x86 preset's)")
+    set(CPACK_KAVONI_X86_PROGRAM "${KAVONI_WINDOWS_X86_PROGRAM}")
+    set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/packaging/windows/cpack_generator.cmake")
+    # Our own installer script, found by CPack on its module path.
+    set(CPACK_MODULE_PATH "${PROJECT_SOURCE_DIR}/packaging/windows")
+    set(CPACK_NSIS_EXECUTABLE "${PROJECT_SOURCE_DIR}/packaging/windows/makensis.sh")
+    list(APPEND CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/windows/stage_x86.cmake")
+    set(CPACK_KAVONI_ICON "${PROJECT_SOURCE_DIR}/icons/kavoni.ico")
+    set(CPACK_KAVONI_SET_PE_TIME "${PROJECT_SOURCE_DIR}/packaging/windows/set_pe_time.py")
+    set(CPACK_KAVONI_HOMEPAGE "${KAVONI_HOMEPAGE}")
+    set(CPACK_KAVONI_NUMERIC_VERSION "${PROJECT_VERSION}")
+  else()
+    set(KAVONI_PACKAGE_BITS 32-bit)
+    set(KAVONI_PACKAGE_RUNS_ON ", 32-bit or 64-bit")
+    set(CPACK_GENERATOR ZIP)
+  endif()
 
   # The README and the license in the zip and beside the installed program, with Windows'
   # line ends.

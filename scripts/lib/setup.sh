@@ -16,9 +16,15 @@ KAVONI_TEST_PACKAGES=(
   desktop-file-utils appstream dpkg-dev file lintian man-db
   # The window on a headless Wayland compositor, in Adwaita-Dark, and with Qt's German texts.
   weston adwaita-qt6 qt6-translations-l10n
-  # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it
-  # and its tests, and NSIS for its installer.
-  g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis
+  # The Windows programs: MinGW-w64 with the win32 thread model for x86-64 and 32-bit x86, Wine
+  # to run them and their tests (wine32 from Debian's i386 architecture, which is added where
+  # it is missing, for the 32-bit program and the installer), and NSIS for the installer.
+  g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 wine wine64 wine32:i386 python3-pefile nsis
+  # What 32-bit Wine's X11 driver loads when it is there, as the 64-bit one has it through
+  # wine64's recommendations: without XFixes it learns of a new clipboard only late, and
+  # XRender, XRandR and Xinerama give it the fonts and monitors that the 64-bit one sees.
+  libxfixes3:i386 libxrender1:i386 libxrandr2:i386 libxinerama1:i386 libxi6:i386
+  libxcursor1:i386
   # The page: Debian's Emscripten builds it, and its tests drive headless Chromium, WebKitGTK
   # (on Xvfb) and Firefox ESR, through Selenium and over WebDriver BiDi.
   emscripten node-acorn chromium chromium-driver python3-selenium webkit2gtk-driver
@@ -39,6 +45,17 @@ kavoni_install_packages() {
     return 0
   fi
   echo "Installing missing packages: ${missing[*]}"
+  # A package of another architecture (wine32:i386) needs that architecture added to dpkg.
+  local foreign=() architecture
+  for package in "${missing[@]}"; do
+    if [[ $package == *:* ]]; then
+      architecture=${package##*:}
+      if ! dpkg --print-foreign-architectures | grep -qx "$architecture" &&
+        [[ $architecture != "$(dpkg --print-architecture)" && " ${foreign[*]} " != *" $architecture "* ]]; then
+        foreign+=("$architecture")
+      fi
+    fi
+  done
   # Through env, since sudo's env_reset would drop a variable set in front of it.
   local as_root=(env DEBIAN_FRONTEND=noninteractive)
   if [[ $(id -u) -ne 0 ]]; then
@@ -49,10 +66,16 @@ kavoni_install_packages() {
       as_root=(sudo "${as_root[@]}")
     else
       echo "Installing needs root, which this user can't become here. As root, run:" >&2
+      for architecture in "${foreign[@]}"; do
+        echo "  dpkg --add-architecture $architecture" >&2
+      done
       echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
       return 1
     fi
   fi
+  for architecture in "${foreign[@]}"; do
+    "${as_root[@]}" dpkg --add-architecture "$architecture"
+  done
   # A desktop often runs apt in the background (unattended upgrades, the software centre).
   # apt-get waits for dpkg's lock when told to, but not for the package lists' lock that a
   # background update holds, so the update is tried again while that lock is the trouble.

@@ -66,6 +66,10 @@ case $platform in
     msaa_cells_exe=$6
     name_box_exe=$7
     wine_use_root "$wine_root"
+    if [[ $(wine_pe_machine "$program") == 014c ]] && ! wine_has_32bit; then
+      echo "SKIPPED: a 32-bit Kavoni.exe needs Debian's wine32 (i386), which is not installed"
+      exit 77
+    fi
     desktop=$HOME/Desktop
     separator='\'
     # Wine's dialog takes keys only once it has listed its folder, and its window only once

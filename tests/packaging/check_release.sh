@@ -50,7 +50,7 @@ if grep -aoE '(https?|wss?|ftp)://[^"<>[:space:]]*' "$page"; then
 fi
 
 epoch=$(git -C "$first" log -1 --format=%ct)
-/usr/bin/python3 - "$epoch" "$first"/dist/*.exe "$first/build-release-windows/Kavoni.exe" <<'PYTHON' ||
+/usr/bin/python3 - "$epoch" "$first"/dist/*.exe "$first"/build-release-windows{,-x86}/Kavoni.exe <<'PYTHON' ||
 import sys, pefile
 epoch = int(sys.argv[1])
 for path in sys.argv[2:]:
@@ -63,7 +63,9 @@ PYTHON
 unpacked=$work/unpacked
 mkdir -p "$unpacked"
 dpkg-deb -x "$second"/dist/*.deb "$unpacked/deb"
-(cd "$unpacked" && /usr/bin/python3 -m zipfile -e "$second"/dist/*.zip zip)
+for zip in "$second"/dist/*.zip; do
+  (cd "$unpacked" && /usr/bin/python3 -m zipfile -e "$zip" zip)
+done
 if grep -rlaF -e "$second" -e "$(basename "$second")" "$unpacked" "$second/dist"; then
   fail "a build path is in the files above"
 fi

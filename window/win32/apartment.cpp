@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -33,6 +34,15 @@ void Apartment::Enter() {
   }
   ole32_ = std::move(ole32);
   entered_ = true;
+}
+
+bool Apartment::TryEnter() noexcept {
+  try {
+    Enter();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace kavoni

@@ -24,6 +24,9 @@ class Apartment {
   // cannot be loaded or refuses. A thread that something else has already put in the
   // multithreaded apartment stays there: COM works in it, and it cannot be changed.
   void Enter();
+  // Enter() for a caller with no command to fail, such as a screen reader's request: false
+  // when COM cannot be had.
+  bool TryEnter() noexcept;
 
  private:
   bool entered_ = false;

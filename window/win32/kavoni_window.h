@@ -7,10 +7,9 @@
 #include "sprite/command.h"
 #include "sprite/rows.h"
 #include "window/win32/apartment.h"
+#include "window/win32/cell.h"
 #include "window/win32/save_dialog.h"
 #include "window/win32/windows_api.h"
-// After windows.h, which it needs.
-#include <commctrl.h>
 
 namespace kavoni {
 
@@ -21,7 +20,7 @@ namespace kavoni {
 class Kavoni final : public SpriteUi {
  public:
   // Control identifiers, so that IsDialogMessage and tests can find the controls.
-  static constexpr int kCheck1Id = 1000;  // Check1(i) is kCheck1Id + i
+  static constexpr int kCheck1Id = cell::kCheck1Id;  // Check1(i) is kCheck1Id + i
   static constexpr int kCommand1Id = 2000;
   static constexpr int kLabel1Id = 2001;
   static constexpr int kNmeId = 2002;
@@ -42,17 +41,12 @@ class Kavoni final : public SpriteUi {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-  static LRESULT CALLBACK CellProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-  static LRESULT CALLBACK NameBoxProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
 
   void CreateControls();
-  LRESULT DrawCellFocus(const NMCUSTOMDRAW& draw);
-  // For a screen reader's request, which has no command to fail: false when COM cannot be had.
-  bool EnterApartment() noexcept;
-  // Places every control for `dpi`, in the system's message font; the window's own size is
-  // the caller's.
-  void PlaceControls(UINT dpi);
+  // Places every control for `dpi`, in the system's message font, and gives the client area
+  // the layout's size at that DPI.
+  void LayOut(UINT dpi);
 
   HWND hwnd_ = nullptr;
   HWND label1_ = nullptr;

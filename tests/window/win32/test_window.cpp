@@ -8,6 +8,7 @@
 
 #include "sprite/command.h"
 #include "window/layout.h"
+#include "window/win32/dpi.h"
 #include "window/win32/kavoni_window.h"
 #include "window/win32/windows_api.h"
 // After windows.h, which they need.
@@ -282,11 +283,17 @@ TEST_F(Win32WindowTest, NewDpiLaysTheWindowOutAgain) {
   EXPECT_EQ(size.cy, frame.bottom - frame.top);
   RECT suggested{10, 20, 10 + size.cx, 20 + size.cy};
   SendMessageW(hwnd(), WM_DPICHANGED, MAKEWPARAM(kDpi, kDpi), reinterpret_cast<LPARAM>(&suggested));
+  // Where it was put, with the client area of the layout at the new DPI. (On Windows the frame
+  // grows with the DPI, and the suggested size is then kept exactly; Wine draws the frame of a
+  // faked DPI at the real one, so the window corrects the size to keep its client area.)
   RECT placed{};
   GetWindowRect(hwnd(), &placed);
-  EXPECT_TRUE(EqualRect(&placed, &suggested))
-      << placed.left << "," << placed.top << " " << placed.right - placed.left << "x"
-      << placed.bottom - placed.top;
+  EXPECT_EQ(placed.left, suggested.left);
+  EXPECT_EQ(placed.top, suggested.top);
+  RECT client_area{};
+  GetClientRect(hwnd(), &client_area);
+  EXPECT_EQ(client_area.right, client.width);
+  EXPECT_EQ(client_area.bottom, client.height);
   RECT cell{};
   GetWindowRect(Cell(63), &cell);
   MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&cell), 2);
@@ -300,6 +307,190 @@ TEST_F(Win32WindowTest, NewDpiLaysTheWindowOutAgain) {
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, kDpi);
   EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+}
+
+// The Windows versions that the window meets, as the newer DPI calls that it looks up make
+// them: Wine has them all whatever version it reports, so each older Windows is made here by
+// putting null, or an answer of Windows', in place of a call.
+enum class Monitor { kLookedUp, kAnswers144, kFails, kAbsent };
+
+struct Profile {
+  const char* name;
+  bool for_dpi_calls;  // GetDpiForWindow, AdjustWindowRectExForDpi, SystemParametersInfoForDpi
+  Monitor monitor;     // shcore's GetDpiForMonitor
+  UINT expected_dpi;   // 0 for the system's
+};
+
+std::ostream& operator<<(std::ostream& out, const Profile& p) {
+  return out << p.name;
+}
+
+HRESULT WINAPI MonitorAt144(HMONITOR monitor, int type, UINT* dpi_x, UINT* dpi_y) {
+  if (monitor == nullptr || type != 0 || dpi_x == nullptr || dpi_y == nullptr) {
+    return E_INVALIDARG;
+  }
+  *dpi_x = *dpi_y = 144;
+  return S_OK;
+}
+
+HRESULT WINAPI MonitorWithoutAnswer(HMONITOR, int, UINT*, UINT*) {
+  return E_FAIL;
+}
+
+class Win32WindowOnWindowsTest : public ::testing::TestWithParam<Profile> {
+ protected:
+  void SetUp() override {
+    saved_ = dpi::Lookups();
+    dpi::Calls& calls = dpi::Lookups();
+    if (!GetParam().for_dpi_calls) {
+      calls.get_dpi_for_window = nullptr;
+      calls.adjust_window_rect_ex_for_dpi = nullptr;
+      calls.system_parameters_info_for_dpi = nullptr;
+    }
+    switch (GetParam().monitor) {
+      case Monitor::kLookedUp:
+        break;
+      case Monitor::kAnswers144:
+        calls.get_dpi_for_monitor = &MonitorAt144;
+        break;
+      case Monitor::kFails:
+        calls.get_dpi_for_monitor = &MonitorWithoutAnswer;
+        break;
+      case Monitor::kAbsent:
+        calls.get_dpi_for_monitor = nullptr;
+        break;
+    }
+  }
+  void TearDown() override {
+    window_.reset();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    dpi::Lookups() = saved_;
+  }
+
+  // The DPI that the window should be laid out at.
+  static UINT ExpectedDpi() {
+    if (GetParam().expected_dpi != 0) {
+      return GetParam().expected_dpi;
+    }
+    HDC screen = GetDC(nullptr);
+    const int system = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(system);
+  }
+
+  // Checks the client area, the last cell and the font against the layout at `at`.
+  void ExpectLaidOutAt(UINT at) const {
+    const int dpi = static_cast<int>(at);
+    RECT client{};
+    GetClientRect(window_->hwnd(), &client);
+    const layout::PixelRect wanted = layout::ToPixels(layout::kClientArea, dpi);
+    EXPECT_EQ(client.right, wanted.width);
+    EXPECT_EQ(client.bottom, wanted.height);
+    HWND last = GetDlgItem(window_->hwnd(), Kavoni::kCheck1Id + 63);
+    RECT cell{};
+    GetWindowRect(last, &cell);
+    MapWindowPoints(nullptr, window_->hwnd(), reinterpret_cast<POINT*>(&cell), 2);
+    const layout::PixelRect expected = layout::ToPixels(layout::Check1(63), dpi);
+    EXPECT_EQ(cell.left, expected.left);
+    EXPECT_EQ(cell.top, expected.top);
+    EXPECT_EQ(cell.right - cell.left, expected.width);
+    EXPECT_EQ(cell.bottom - cell.top, expected.height);
+    // Windows 10's own message font at that DPI is what the older calls must come to.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(
+        SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, at));
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(last, WM_GETFONT, 0, 0)), sizeof font,
+                         &font),
+              0);
+    EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+    EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
+  }
+
+  std::unique_ptr<Kavoni> window_;
+  dpi::Calls saved_{};
+};
+
+// The window starts at its DPI, as each Windows tells it, with the layout's size in twips.
+TEST_P(Win32WindowOnWindowsTest, StartsAtTheDpiThatWindowsGivesIt) {
+  window_ = std::make_unique<Kavoni>(GetModuleHandleW(nullptr));
+  ShowWindow(window_->hwnd(), SW_SHOWNORMAL);
+  ExpectLaidOutAt(ExpectedDpi());
+}
+
+// Moved to a monitor of 120 DPI: Windows 10 1703 and later ask for the exact size first; the
+// older ones suggest the old window scaled, frame and all, and the window still ends with the
+// layout's client area, where Windows put it.
+TEST_P(Win32WindowOnWindowsTest, FollowsAMoveToAnotherDpi) {
+  constexpr UINT kDpi = 120;
+  window_ = std::make_unique<Kavoni>(GetModuleHandleW(nullptr));
+  ShowWindow(window_->hwnd(), SW_SHOWNORMAL);
+  HWND hwnd = window_->hwnd();
+  SIZE size{};
+  const bool asked =
+      SendMessageW(hwnd, WM_GETDPISCALEDSIZE, kDpi, reinterpret_cast<LPARAM>(&size)) != FALSE;
+  EXPECT_EQ(asked, GetParam().for_dpi_calls) << "the exact size is given only where it is known";
+  RECT before{};
+  GetWindowRect(hwnd, &before);
+  const UINT old_dpi = ExpectedDpi();
+  if (!asked) {
+    size = {MulDiv(before.right - before.left, kDpi, old_dpi),
+            MulDiv(before.bottom - before.top, kDpi, old_dpi)};
+  }
+  RECT suggested{30, 40, 30 + size.cx, 40 + size.cy};
+  SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(kDpi, kDpi), reinterpret_cast<LPARAM>(&suggested));
+  RECT placed{};
+  GetWindowRect(hwnd, &placed);
+  EXPECT_EQ(placed.left, suggested.left);
+  EXPECT_EQ(placed.top, suggested.top);
+  ExpectLaidOutAt(kDpi);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, Win32WindowOnWindowsTest,
+    ::testing::Values(Profile{"Windows10v1607AndLater", true, Monitor::kLookedUp, 0},
+                      Profile{"Windows81To10v1511", false, Monitor::kLookedUp, 0},
+                      Profile{"Windows81On150PercentMonitor", false, Monitor::kAnswers144, 144},
+                      Profile{"Windows81MonitorWithoutAnswer", false, Monitor::kFails, 0},
+                      Profile{"Windows7And8", false, Monitor::kAbsent, 0}),
+    [](const ::testing::TestParamInfo<Profile>& info) { return std::string(info.param.name); });
+
+// A call's address, whatever its type.
+template <typename Call>
+void (*Address(Call call))() {
+  return reinterpret_cast<void (*)()>(call);
+}
+
+// The calls are found by their names where Windows has them (Wine has all), and shcore.dll's
+// only on the first need of it.
+TEST(DpiLookupTest, FindsEachCallByItsNameAndShcoresOnlyWhenNeeded) {
+  const dpi::Calls saved = dpi::Lookups();
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const dpi::Calls fresh = dpi::LookUpCalls();
+  EXPECT_EQ(Address(fresh.get_dpi_for_window), Address(GetProcAddress(user32, "GetDpiForWindow")));
+  EXPECT_EQ(Address(fresh.adjust_window_rect_ex_for_dpi),
+            Address(GetProcAddress(user32, "AdjustWindowRectExForDpi")));
+  EXPECT_EQ(Address(fresh.system_parameters_info_for_dpi),
+            Address(GetProcAddress(user32, "SystemParametersInfoForDpi")));
+  EXPECT_NE(fresh.get_dpi_for_window, nullptr);
+  HMODULE shcore = LoadLibraryW(L"shcore.dll");
+  ASSERT_NE(shcore, nullptr);
+  const auto real = Address(GetProcAddress(shcore, "GetDpiForMonitor"));
+  ASSERT_NE(real, nullptr);
+  EXPECT_NE(Address(fresh.get_dpi_for_monitor), real) << "looked up too early";
+
+  dpi::Lookups() = fresh;
+  dpi::Lookups().get_dpi_for_window = nullptr;
+  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  EXPECT_GE(dpi::OfWindow(window), 96u);
+  EXPECT_EQ(Address(dpi::Lookups().get_dpi_for_monitor), real);
+  DestroyWindow(window);
+  dpi::Lookups() = saved;
+  FreeLibrary(shcore);
 }
 
 }  // namespace

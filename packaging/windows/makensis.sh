@@ -1,6 +1,7 @@
 #!/bin/sh
-# CPack's NSIS generator runs this in place of makensis: the installer is built for 64-bit
-# Windows (NSIS's amd64-unicode target), since Kavoni.exe is a 64-bit program.
+# CPack's NSIS generator runs this in place of makensis. The installer is a 32-bit program
+# (NSIS's x86-unicode target, its default), so that it runs on 32-bit Windows as well as on
+# 64-bit Windows, where it installs the 64-bit Kavoni.exe.
 #
 # NSIS keeps each file's modification time, so for a build that rebuilds to the same bytes the
 # files that CPack staged beside its script get SOURCE_DATE_EPOCH's time first.
@@ -12,4 +13,4 @@ if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     esac
   done
 fi
-exec makensis "-XTarget amd64-unicode" "$@"
+exec makensis "-XTarget x86-unicode" "$@"
