@@ -203,8 +203,8 @@ Target OpenExisting(int folder, const std::string& name) {
   }
   // Only a FIFO needed it; the file may be written in place through this descriptor, where a
   // short write must not be taken for a finished one.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  const int flags = Retried([fd] { return ::fcntl(fd, F_GETFL); });
+  if (flags < 0 || Retried([&] { return ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK); }) != 0) {
     Fail("cannot set the file up for writing", errno);
   }
   return target;
@@ -387,7 +387,7 @@ class Temporary {
   void Drop() noexcept {
     file_ = Descriptor();
     if (!name_.empty()) {
-      static_cast<void>(::unlinkat(folder_, name_.c_str(), 0));
+      static_cast<void>(Retried([&] { return ::unlinkat(folder_, name_.c_str(), 0); }));
       name_.clear();
     }
   }
@@ -501,7 +501,8 @@ void WriteInPlace(Target& target, const Marks& marks, std::string_view content) 
     }
     throw;
   }
-  target.file.Close();
+  // Closed without a check: the sync has already said whether the bytes are on the disk.
+  target.file = Descriptor();
 }
 
 // Keeps a signal ignored while it lives. A write past the file size limit (ulimit -f, systemd's

@@ -28,7 +28,7 @@ void Descriptor::Reset() noexcept {
 
 struct stat StatOf(int fd) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
+  if (Retried([&] { return ::fstat(fd, &info); }) != 0) {
     Fail("cannot read the file's attributes", errno);
   }
   return info;

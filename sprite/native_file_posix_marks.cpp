@@ -40,6 +40,9 @@ bool ReadGrowing(std::string& into, Read read) {
       return false;
     }
     into.resize(static_cast<std::size_t>(size));
+    if (size == 0) {
+      return true;
+    }
     const ssize_t got = Retried([&] { return read(into.data(), into.size()); });
     if (got >= 0) {
       into.resize(static_cast<std::size_t>(got));
