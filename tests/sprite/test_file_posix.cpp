@@ -754,6 +754,50 @@ TEST(Replace, InPlaceWriteGoesToTheFileCheckedNotToASwappedInLink) {
   fs::permissions(dir.path(), fs::perms::owner_all);
 }
 
+// A file appears at the name of a new sprite while it is saved (another window, another
+// program). The save must not rename over it blind: it is saved again as over that file, which
+// keeps its mode.
+TEST(Replace, FileThatAppearsWhileANewOneIsSavedKeepsItsMode) {
+  TempDir dir;
+  ChildOptions options;
+  options.meanwhile = [&] {
+    WriteBytes(dir / "sprite.txt", "appeared meanwhile");
+    ASSERT_EQ(chmod((dir / "sprite.txt").c_str(), 0640), 0);
+  };
+  options.umask = 022;
+  EXPECT_EQ(SaveInChild(dir / "sprite", options), Outcome::kSavedSilently);
+  EXPECT_EQ(ReadBytes(dir / "sprite.txt"), ClearSprite());
+  EXPECT_EQ(Stat(dir / "sprite.txt").st_mode & 07777, 0640u);
+  EXPECT_EQ(FolderState::Of(dir.path()).Names(), std::vector<std::string>{"sprite.txt"});
+}
+
+// In an append-only folder (chattr +a) no name can be removed or renamed over: a new sprite
+// gets its name only when it is whole, and a failed one leaves nothing.
+TEST(Replace, NewFileInAnAppendOnlyFolderLeavesNothingElse) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "only root may make a folder append-only";
+  }
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "past the size limit" : "saved");
+    TempDir dir;
+    if (!Shell("chattr +a '" + dir.path().string() + "'")) {
+      GTEST_SKIP() << "this file system has no append-only folders";
+    }
+    const Outcome outcome =
+        SaveInChild(dir / "sprite", fails ? WithFileSizeLimit(100) : ChildOptions{});
+    const std::vector<std::string> names = FolderState::Of(dir.path()).Names();
+    EXPECT_TRUE(Shell("chattr -a '" + dir.path().string() + "'"));
+    if (fails) {
+      EXPECT_EQ(outcome, Outcome::kFailureShown);
+      EXPECT_EQ(names, std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(outcome, Outcome::kSavedSilently);
+      EXPECT_EQ(names, std::vector<std::string>{"sprite.txt"});
+      EXPECT_EQ(ReadBytes(dir / "sprite.txt"), ClearSprite());
+    }
+  }
+}
+
 // In a folder that everyone shares, another user's leftover under the name that an older
 // version used neither stops the save nor is touched by it.
 TEST(Replace, AnotherUsersLeftoverNeitherBlocksTheSaveNorIsTouched) {
