@@ -637,6 +637,9 @@ struct InPlaceRow {
   // Undoes what `extra` did that would keep the folder from being removed.
   std::function<void(const fs::path& file)> undo = nullptr;
   bool needs_root = false;  // beyond the owner: to mount, or to set a folder's flags
+  // Whether the way is plain from the file and its folder alone, so that no temporary file is
+  // ever made beside it (in a shared folder, nothing of the saver's appears at all).
+  bool decided_ahead = false;
 };
 
 void PrintTo(const InPlaceRow& row, std::ostream* out) {
@@ -667,7 +670,19 @@ TEST_P(WrittenInPlace, WhereARenameWouldNotDo) {
   const ino_t inode = Stat(file).st_ino;
   const std::string access = AccessOf(file);
 
-  EXPECT_EQ(SaveInChild(dir / "sprite", AsOrdinaryUser()), Outcome::kSavedSilently);
+  ChildOptions options = AsOrdinaryUser();
+  if (row.decided_ahead) {
+    const std::string folder = dir.path().string();
+    options.between_calls = [folder] {
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        if (IsTemporaryName(entry.path().filename())) {
+          return false;
+        }
+      }
+      return true;
+    };
+  }
+  EXPECT_EQ(SaveInChild(dir / "sprite", options), Outcome::kSavedSilently);
   EXPECT_EQ(ReadBytes(file), ClearSprite());
   EXPECT_EQ(Stat(file).st_ino, inode);
   EXPECT_EQ(AccessOf(file), access);
@@ -704,7 +719,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, WrittenInPlace,
     ::testing::Values(
         InPlaceRow{"a folder that takes no new files", 0555, kNobody, kNogroup, 0666, nullptr},
-        InPlaceRow{"a sticky folder, and another user's file", 01777, 0, 0, 0666, nullptr},
+        InPlaceRow{"a sticky folder, and another user's file", 01777, 0, 0, 0666, nullptr, nullptr,
+                   false, true},
         InPlaceRow{"another user's file that an access list lets the saver write", 0777, kStranger,
                    kStrangersGroup, 0660,
                    [](const fs::path& file) {
@@ -718,7 +734,7 @@ INSTANTIATE_TEST_SUITE_P(
                      return setxattr(file.c_str(), "security.kavoni-test", "kept", 4, 0) == 0;
                    }},
         InPlaceRow{"a bind-mounted file", 0777, kNobody, kNogroup, 0644, BindMountOver, Unmount,
-                   true},
+                   true, true},
         InPlaceRow{"an append-only folder", 0777, kNobody, kNogroup, 0644,
                    [](const fs::path& file) {
                      return Shell("chattr +a '" + file.parent_path().string() + "'");
@@ -726,7 +742,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const fs::path& file) {
                      EXPECT_TRUE(Shell("chattr -a '" + file.parent_path().string() + "'"));
                    },
-                   true}),
+                   true, true}),
     NameOfRow<InPlaceRow>);
 
 // The file's owner swaps it for a link to one of the saver's own files while the save is under
@@ -1103,29 +1119,34 @@ TEST_P(SaveFaults, EachSystemCallFailingOrInterrupted) {
   }
   ASSERT_FALSE(calls.empty());
   std::map<std::string, int> seen;
+  std::vector<bool> used(scenario.calls.size(), false);
   for (const std::string& call : calls) {
     const int occurrence = ++seen[call];
-    const CallRow* row = nullptr;
-    for (const CallRow& candidate : scenario.calls) {
-      if (candidate.call == call &&
-          (candidate.occurrence == 0 || candidate.occurrence == occurrence)) {
-        row = &candidate;
+    bool has_row = false;
+    for (std::size_t at = 0; at < scenario.calls.size(); ++at) {
+      const CallRow& row = scenario.calls[at];
+      if (row.call != call || (row.occurrence != 0 && row.occurrence != occurrence)) {
+        continue;
+      }
+      has_row = true;
+      used[at] = true;
+      for (const int error : row.errors) {
+        const faults::Fault fault{call, occurrence, error};
+        SCOPED_TRACE(Label(fault));
+        Check(scenario, {fault}, row.result);
       }
     }
-    if (row == nullptr) {
+    if (!has_row) {
       ADD_FAILURE() << "no row for " << call << " #" << occurrence;
       continue;
     }
     const faults::Fault interrupted{call, occurrence, EINTR};
-    {
-      SCOPED_TRACE(Label(interrupted));
-      Check(scenario, {interrupted}, Result::kSaves);
-    }
-    for (const int error : row->errors) {
-      const faults::Fault fault{call, occurrence, error};
-      SCOPED_TRACE(Label(fault));
-      Check(scenario, {fault}, row->result);
-    }
+    SCOPED_TRACE(Label(interrupted));
+    Check(scenario, {interrupted}, Result::kSaves);
+  }
+  // A row whose call the save no longer makes would pass without showing anything.
+  for (std::size_t at = 0; at < scenario.calls.size(); ++at) {
+    EXPECT_TRUE(used[at]) << "the save makes no " << scenario.calls[at].call << " call";
   }
   for (const SecondFaultRow& row : scenario.second_faults) {
     SCOPED_TRACE(Label(row.first) + ", then " + Label(row.second));
@@ -1174,20 +1195,14 @@ std::vector<CallRow> Concatenated(std::vector<CallRow> rows, const std::vector<C
   return rows;
 }
 
-// The calls that write the temporary file and rename it over the target.
-std::vector<CallRow> ByRename(const char* rename) {
-  return {
+// The calls that write the temporary file and rename it over the target (or put a new one in
+// place), after any that choose the way and give the new file the old one's marks.
+std::vector<CallRow> ByRename(bool existing) {
+  std::vector<CallRow> rows = {
       {"statx(folder)", 0, kAttributeErrors, Result::kFails},
-      {"statx", 0, kAttributeErrors, Result::kFails},
-      // Told that the folder takes no new files, the save writes the file in place.
-      {"faccessat", 0, {EIO, ENOMEM}, Result::kFails},
-      {"faccessat", 0, {EACCES, EROFS}, Result::kSaves},
       {"openat(create)", 0, kCreateErrors, Result::kFails},
       // A name that someone else took first: another is tried.
       {"openat(create)", 0, {EEXIST}, Result::kSaves},
-      {"fchmod", 0, {EIO, EROFS}, Result::kFails},
-      // Bits that the new file may not be given: written in place.
-      {"fchmod", 0, {EPERM}, Result::kSaves},
       {"pwrite", 0, kWriteErrors, Result::kFails},
       {"fsync", 0, kSyncErrors, Result::kFails},
       // The folder is opened for its sync before the rename; one that may not be read is not
@@ -1195,174 +1210,113 @@ std::vector<CallRow> ByRename(const char* rename) {
       {"openat(folder for reading)", 1, {EIO, ENOMEM, EMFILE, ENFILE}, Result::kFails},
       {"openat(folder for reading)", 1, {EACCES}, Result::kSaves},
       {"openat(folder for reading)", 2, {EACCES, EIO, ENOMEM, EMFILE}, Result::kSaves},
-      // The temporary file's close, which some file systems use to report a lost write; then
-      // the old file's, once it is replaced.
+      // The temporary file's close, which some file systems use to report a lost write.
       {"close", 1, {EIO, ENOSPC, EDQUOT}, Result::kFails},
-      {"close", 2, {EIO}, Result::kSaves},
-      {rename, 0, kRenameErrors, Result::kFails},
       {"fsync(folder)", 0, {EIO}, Result::kFailsAfterReplacing},
+  };
+  const std::vector<CallRow> over_a_file = {
+      {"statx", 0, kAttributeErrors, Result::kFails},
+      // Told that the folder takes no new files, the save writes the file in place.
+      {"faccessat", 0, {EIO, ENOMEM}, Result::kFails},
+      {"faccessat", 0, {EACCES, EROFS}, Result::kSaves},
+      {"fchmod", 0, {EIO, EROFS}, Result::kFails},
+      // Bits that the new file may not be given: written in place.
+      {"fchmod", 0, {EPERM}, Result::kSaves},
+      {"renameat2", 0, kRenameErrors, Result::kFails},
+      // The old file's close, once it is replaced.
+      {"close", 2, {EIO}, Result::kSaves},
+  };
+  const std::vector<CallRow> as_a_new_file = {
+      {"renameat2(no replace)", 0, kRenameErrors, Result::kFails},
+      // Something appeared at the name: saved over it.
+      {"renameat2(no replace)", 0, {EEXIST}, Result::kSaves},
+      // A file system that cannot promise to leave a file in place.
+      {"renameat2(no replace)", 0, {EINVAL}, Result::kSaves},
+  };
+  return Concatenated(rows, existing ? over_a_file : as_a_new_file);
+}
+
+bool SavedEarlierAsOnlyItsGroupMayRead(const fs::path& dir) {
+  WriteBytes(dir / "sprite.txt", "saved earlier");
+  return chmod((dir / "sprite.txt").c_str(), 0640) == 0;
+}
+
+bool WithAttributeInAFolderWithADefaultList(const fs::path& dir) {
+  WriteBytes(dir / "sprite.txt", "saved earlier");
+  return Shell("setfacl -d -m u:65534:rw '" + dir.string() + "'") &&
+         setxattr((dir / "sprite.txt").c_str(), "user.kavoni-test", "kept", 4, 0) == 0;
+}
+
+std::vector<FaultScenario> FaultScenarios() {
+  const std::vector<CallRow> attributes = {
+      {"fgetxattr", 0, kAttributeErrors, Result::kFails},
+      {"fsetxattr", 0, kSetAttributeErrors, Result::kFails},
+      {"fsetxattr", 0, kRefusals, Result::kSaves},
+      {"fremovexattr", 0, kAttributeErrors, Result::kFails},
+      {"fremovexattr", 0, kRefusals, Result::kSaves},
+  };
+  const std::vector<CallRow> in_place = {
+      {"pread", 0, {EIO, ENOMEM}, Result::kFails},
+      {"fallocate", 0, {ENOSPC, EDQUOT, EFBIG, EIO}, Result::kFails},
+      // A file system that cannot reserve space goes without.
+      {"fallocate", 0, {EOPNOTSUPP}, Result::kSaves},
+      {"pwrite", 0, kWriteErrors, Result::kFails},
+      {"fsync", 0, kSyncErrors, Result::kFails},
+      // Once the sync has said that the bytes are on the disk.
+      {"close", 0, {EIO}, Result::kSaves},
+  };
+  return {
+      {"a new sprite",
+       [](const fs::path&) { return true; },
+       {"sprite.txt"},
+       Concatenated(FindingTheTarget(false), ByRename(false)),
+       {}},
+      {"a saved sprite, replaced by a rename",
+       SavedEarlierAsOnlyItsGroupMayRead,
+       {"sprite.txt"},
+       Concatenated(FindingTheTarget(true), ByRename(true)),
+       {
+           // A passing failure ends the save; it never makes a second one write in place.
+           {{"fchmod", 1, EIO}, {"pwrite", 1, ENOSPC}, Result::kFails},
+           {{"fchmod", 1, ENOMEM}, {"pwrite", 1, EIO}, Result::kFails},
+           {{"flistxattr", 1, EIO}, {"pwrite", 1, ENOSPC}, Result::kFails},
+           {{"flistxattr", 2, ENOMEM}, {"pwrite", 1, EIO}, Result::kFails},
+           {{"openat(create)", 1, EACCES}, {"pwrite", 1, ENOSPC}, Result::kFails},
+           {{"openat(create)", 1, EPERM}, {"pwrite", 1, EIO}, Result::kFails},
+           {{"renameat2", 1, EPERM}, {"pwrite", 2, EIO}, Result::kFails},
+           // The temporary file is removed even when its removal is interrupted.
+           {{"fstat", 3, EIO}, {"unlinkat", 1, EINTR}, Result::kFails},
+           // Written in place after a refusal, a second fault still keeps the old file.
+           {{"fchmod", 1, EPERM}, {"pwrite", 1, ENOSPC}, Result::kFails},
+       }},
+      {"a saved sprite with a user's attribute, in a folder with a default access list",
+       WithAttributeInAFolderWithADefaultList,
+       {"sprite.txt"},
+       Concatenated(FindingTheTarget(true), Concatenated(ByRename(true), attributes)),
+       {
+           {{"fsetxattr", 1, ENOSPC}, {"pwrite", 1, ENOSPC}, Result::kFails},
+           {{"fsetxattr", 1, EIO}, {"pwrite", 1, EIO}, Result::kFails},
+           {{"fgetxattr", 1, ENOMEM}, {"pwrite", 1, ENOSPC}, Result::kFails},
+           {{"fremovexattr", 1, EIO}, {"pwrite", 1, EIO}, Result::kFails},
+       }},
+      {"a hard-linked sprite, written in place",
+       [](const fs::path& dir) {
+         MakeHardLinkedSprite(dir);
+         return true;
+       },
+       {"also.txt", "sprite.txt"},
+       Concatenated(FindingTheTarget(true), in_place),
+       {
+           // The old bytes go back even when the first try to write them is interrupted, or
+           // when syncing them fails as well.
+           {{"pwrite", 1, EIO}, {"pwrite", 2, EINTR}, Result::kFails},
+           {{"pwrite", 1, ENOSPC}, {"ftruncate", 1, EINTR}, Result::kFails},
+           {{"fsync", 1, EIO}, {"fsync", 2, EIO}, Result::kFails},
+       }},
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SaveFaults,
-                         ::testing::Values(FaultScenario{"a new sprite",
-                                                         [](const fs::path&) { return true; },
-                                                         {"sprite.txt"},
-                                                         Concatenated(
-                                                             FindingTheTarget(false),
-                                                             Concatenated(
-                                                                 ByRename("renameat2(no replace)"),
-                                                                 {
-                                                                     // Something appeared at the
-                                                                     // name: saved over it.
-                                                                     {"renameat2(no replace)",
-                                                                      0,
-                                                                      {EEXIST},
-                                                                      Result::kSaves},
-                                                                     // File systems that cannot
-                                                                     // promise to keep a file.
-                                                                     {"renameat2(no replace)",
-                                                                      0,
-                                                                      {EINVAL},
-                                                                      Result::kSaves},
-                                                                 })),
-                                                         {}},
-                                           FaultScenario{
-                                               "a saved sprite, replaced by a rename",
-                                               [](const fs::path& dir) {
-                                                 WriteBytes(dir / "sprite.txt", "saved earlier");
-                                                 return chmod((dir / "sprite.txt").c_str(), 0640) ==
-                                                        0;
-                                               },
-                                               {"sprite.txt"},
-                                               Concatenated(FindingTheTarget(true),
-                                                            ByRename("renameat2")),
-                                               {
-                                                   // A passing failure ends the save; it never
-                                                   // makes a
-                                                   // second one write in place.
-                                                   {{"fchmod", 1, EIO},
-                                                    {"pwrite", 1, ENOSPC},
-                                                    Result::kFails},
-                                                   {{"fchmod", 1, ENOMEM},
-                                                    {"pwrite", 1, EIO},
-                                                    Result::kFails},
-                                                   {{"flistxattr", 1, EIO},
-                                                    {"pwrite", 1, ENOSPC},
-                                                    Result::kFails},
-                                                   {{"flistxattr", 2, ENOMEM},
-                                                    {"pwrite", 1, EIO},
-                                                    Result::kFails},
-                                                   {{"openat(create)", 1, EACCES},
-                                                    {"pwrite", 1, ENOSPC},
-                                                    Result::kFails},
-                                                   {{"openat(create)", 1, EPERM},
-                                                    {"pwrite", 1, EIO},
-                                                    Result::kFails},
-                                                   {{"renameat2", 1, EPERM},
-                                                    {"pwrite", 2, EIO},
-                                                    Result::kFails},
-                                                   {{"fstat", 3, EIO},
-                                                    {"unlinkat", 1, EINTR},
-                                                    Result::kFails},
-                                                   // Written in place after a refusal, a second
-                                                   // fault
-                                                   // still keeps the old file.
-                                                   {{"fchmod", 1, EPERM},
-                                                    {"pwrite", 1, ENOSPC},
-                                                    Result::kFails},
-                                               }},
-                                           FaultScenario{"a saved sprite with a user's attribute, "
-                                                         "in "
-                                                         "a folder with a default access list",
-                                                         [](const fs::path& dir) {
-                                                           WriteBytes(dir / "sprite.txt",
-                                                                      "saved earlier");
-                                                           return Shell(
-                                                                      "setfacl -d -m u:65534:rw '" +
-                                                                      dir.string() + "'") &&
-                                                                  setxattr(
-                                                                      (dir / "sprite.txt").c_str(),
-                                                                      "user.kavoni-test", "kept", 4,
-                                                                      0) == 0;
-                                                         },
-                                                         {"sprite.txt"},
-                                                         Concatenated(FindingTheTarget(true), Concatenated(ByRename(
-                                                                                                               "renameat2"),
-                                                                                                           {
-                                                                                                               {"fgetxattr",
-                                                                                                                0, kAttributeErrors,
-                                                                                                                Result::kFails},
-                                                                                                               {"fsetxattr",
-                                                                                                                0,
-                                                                                                                kSetAttributeErrors, Result::kFails},
-                                                                                                               {"fsetxattr",
-                                                                                                                0,
-                                                                                                                kRefusals, Result::kSaves},
-                                                                                                               {"fremovexattr",
-                                                                                                                0,
-                                                                                                                kAttributeErrors,
-                                                                                                                Result::
-                                                                                                                    kFails},
-                                                                                                               {"fremovexattr",
-                                                                                                                0,
-                                                                                                                kRefusals, Result::kSaves},
-                                                                                                           })),
-                                                         {
-                                                             {{"fsetxattr", 1, ENOSPC},
-                                                              {"pwrite", 1, ENOSPC},
-                                                              Result::kFails},
-                                                             {{"fsetxattr", 1, EIO},
-                                                              {"pwrite", 1, EIO},
-                                                              Result::kFails},
-                                                             {{"fgetxattr", 1, ENOMEM},
-                                                              {"pwrite", 1, ENOSPC},
-                                                              Result::kFails},
-                                                             {{"fremovexattr", 1, EIO},
-                                                              {"pwrite", 1, EIO},
-                                                              Result::kFails},
-                                                         }},
-                                           FaultScenario{
-                                               "a hard-linked sprite, written in place",
-                                               [](const fs::path& dir) {
-                                                 MakeHardLinkedSprite(dir);
-                                                 return true;
-                                               },
-                                               {"also.txt", "sprite.txt"},
-                                               Concatenated(
-                                                   FindingTheTarget(true),
-                                                   {
-                                                       {"pread", 0, {EIO, ENOMEM}, Result::kFails},
-                                                       {"fallocate",
-                                                        0,
-                                                        {ENOSPC, EDQUOT, EFBIG, EIO},
-                                                        Result::kFails},
-                                                       // A file system that cannot reserve space
-                                                       // goes
-                                                       // without.
-                                                       {"fallocate",
-                                                        0,
-                                                        {EOPNOTSUPP},
-                                                        Result::kSaves},
-                                                       {"pwrite", 0, kWriteErrors, Result::kFails},
-                                                       {"fsync", 0, kSyncErrors, Result::kFails},
-                                                       {"close", 0, {EIO}, Result::kSaves},
-                                                   }),
-                                               {
-                                                   // The old bytes go back even when the first try
-                                                   // to
-                                                   // write them is interrupted,
-                                                   // or when syncing them fails as well.
-                                                   {{"pwrite", 1, EIO},
-                                                    {"pwrite", 2, EINTR},
-                                                    Result::kFails},
-                                                   {{"pwrite", 1, ENOSPC},
-                                                    {"ftruncate", 1, EINTR},
-                                                    Result::kFails},
-                                                   {{"fsync", 1, EIO},
-                                                    {"fsync", 2, EIO},
-                                                    Result::kFails},
-                                               }}),
+INSTANTIATE_TEST_SUITE_P(Rows, SaveFaults, ::testing::ValuesIn(FaultScenarios()),
                          NameOfRow<FaultScenario>);
 
 }  // namespace
