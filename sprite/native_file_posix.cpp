@@ -1,22 +1,26 @@
-// Saving on POSIX. Every name is looked up by hand, one folder at a time, and everything after
-// that is done relative to the folder that holds the target, opened once: a link or folder
-// swapped in by someone else while the save runs cannot send it anywhere else.
+// Saving on POSIX: which file a save replaces, which way it replaces it, and doing that. What
+// the new file keeps of the old one is native_file_posix_marks.cpp's.
+//
+// Every name is looked up by hand, one folder at a time, and everything after that is done
+// relative to the folder that holds the target, opened once: a link or folder swapped in by
+// someone else while the save runs cannot send it anywhere else.
 //
 // The target is replaced by renaming a temporary file over it, which leaves no moment where it
-// is broken. Where a rename would change who may use the file (its owner, group, mode, access
-// list or any other extended attribute could not be given to the new file exactly), or could
-// not reach all its names (hard links), or is not allowed (a folder where the user may not
-// create files, or not replace another user's), the file is written in place instead, through
-// the descriptor opened and checked when the save began.
+// is broken. The way is chosen from what the file is, before anything is written: a file with
+// several hard links, a file that is a mount point of its own (a bind mount), a file in a
+// folder where this user may not create files, or not replace another user's (a sticky
+// folder), or where nothing may be removed (an append-only folder), and a file whose marks the
+// new file could not be given, is written in place instead, through the descriptor opened and
+// checked when the save began. Any other failure fails the save and leaves the old file as it
+// was: it never changes the way of saving.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -24,8 +28,9 @@
 #include <utility>
 #include <vector>
 
-#include "sprite/file.h"
 #include "sprite/native_file.h"
+#include "sprite/native_file_posix_io.h"
+#include "sprite/native_file_posix_marks.h"
 #include "sprite/temporary_name.h"
 
 namespace kavoni::native {
@@ -33,10 +38,12 @@ namespace kavoni::native {
 namespace {
 
 namespace fs = std::filesystem;
-
-[[noreturn]] void Fail(const char* what, int error) {
-  throw SpriteFileError(std::string(what) + ": " + std::strerror(error));
-}
+using posix::Carried;
+using posix::Descriptor;
+using posix::Fail;
+using posix::Marks;
+using posix::Retried;
+using posix::StatOf;
 
 #ifdef O_PATH
 // Enough to look things up in a folder, which needs no read permission on it.
@@ -49,82 +56,17 @@ constexpr int kFolderAccess = O_RDONLY;
 constexpr int kMaxLinkHops = 40;
 // Where a folder does not say, the longest name that the common file systems take.
 constexpr long kUsualNameMax = 255;
-
-// An open descriptor, closed when it goes out of scope.
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { Reset(); }
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
-  // Closes and reports a failing close, which some file systems use to report a lost write.
-  void Close() {
-    // POSIX leaves the descriptor closed whatever close() returns, so it is never retried.
-    if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
-      Fail("cannot close", errno);
-    }
-  }
-
- private:
-  void Reset() {
-    if (fd_ >= 0) {
-      ::close(std::exchange(fd_, -1));
-    }
-  }
-
-  int fd_ = -1;
-};
-
-struct stat StatOf(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    Fail("cannot read the file's attributes", errno);
-  }
-  return info;
-}
+// A new temporary name is tried when one is taken, and a save begun as a new file is made
+// again over the file that appeared meanwhile; each of those this often at most.
+constexpr int kAttempts = 8;
 
 Descriptor OpenFolderAt(int at, const char* name) {
-  const int fd = ::openat(at, name, kFolderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = Retried(
+      [&] { return ::openat(at, name, kFolderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
   if (fd < 0) {
     Fail("cannot open the folder", errno);
   }
   return Descriptor(fd);
-}
-
-void WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      Fail("cannot write", errno);
-    }
-    // Nothing written and no error: trying again would loop for ever.
-    if (written == 0) {
-      Fail("cannot write", EIO);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
-void Sync(int fd) {
-  if (::fsync(fd) != 0) {
-    Fail("cannot sync", errno);
-  }
 }
 
 // The kernel's rule for links in shared folders (fs.protected_symlinks), kept whatever the
@@ -140,7 +82,7 @@ bool MayFollow(const struct stat& link, const struct stat& folder) {
 std::string ReadLinkAt(int folder, const char* name) {
   // The kernel keeps a link's target within PATH_MAX bytes.
   char target[PATH_MAX];
-  const ssize_t size = ::readlinkat(folder, name, target, sizeof target);
+  const ssize_t size = Retried([&] { return ::readlinkat(folder, name, target, sizeof target); });
   if (size < 0) {
     Fail("cannot read the link", errno);
   }
@@ -183,7 +125,9 @@ Place Resolve(const fs::path& path) {
       continue;
     }
     struct stat info {};
-    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (Retried([&] {
+          return ::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW);
+        }) != 0) {
       if (errno == ENOENT && pending.empty()) {
         return {std::move(folder), name};
       }
@@ -211,11 +155,26 @@ Place Resolve(const fs::path& path) {
   Fail("not a file name", EISDIR);
 }
 
+// The existing file that a save replaces, open for writing.
+struct Target {
+  Descriptor file;
+  // Whether it could be opened for reading too, so that a write in place can be undone.
+  bool readable = false;
+};
+
+int OpenRegular(int folder, const std::string& name, int access) {
+  // O_NONBLOCK keeps the open from waiting should a FIFO take the file's place meanwhile, and
+  // O_NOFOLLOW from following a link that took it.
+  return Retried([&] {
+    return ::openat(folder, name.c_str(), access | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  });
+}
+
 // Opens the existing regular file `name` in `folder` for writing without changing it, which
 // proves the user may write it. Nothing there: an empty descriptor.
-Descriptor OpenExistingForWriting(int folder, const std::string& name) {
+Target OpenExisting(int folder, const std::string& name) {
   struct stat info {};
-  if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (Retried([&] { return ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW); }) != 0) {
     if (errno == ENOENT) {
       return {};
     }
@@ -226,43 +185,105 @@ Descriptor OpenExistingForWriting(int folder, const std::string& name) {
   if (!S_ISREG(info.st_mode)) {
     Fail("not a regular file", EINVAL);
   }
-  // O_NONBLOCK keeps the open from waiting should a FIFO take the file's place meanwhile, and
-  // O_NOFOLLOW from following a link that took it.
-  const int fd =
-      ::openat(folder, name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  Target target;
+  int fd = OpenRegular(folder, name, O_RDWR);
+  target.readable = fd >= 0;
+  if (fd < 0 && errno == EACCES) {
+    fd = OpenRegular(folder, name, O_WRONLY);
+  }
   if (fd < 0) {
     if (errno == ENOENT) {
       return {};
     }
     Fail("cannot open the file for writing", errno == ELOOP ? EAGAIN : errno);
   }
-  Descriptor file(fd);
+  target.file = Descriptor(fd);
   if (!S_ISREG(StatOf(fd).st_mode)) {
     Fail("not a regular file", EINVAL);
   }
   // Only a FIFO needed it; the file may be written in place through this descriptor, where a
   // short write must not be taken for a finished one.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  const int flags = Retried([fd] { return ::fcntl(fd, F_GETFL); });
+  if (flags < 0 || Retried([&] { return ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK); }) != 0) {
     Fail("cannot set the file up for writing", errno);
   }
-  return file;
+  return target;
 }
 
-// Creates `name` in `folder`, which must not be there yet, with the mode (0666 less the umask)
-// and access list that any new file gets there. An empty descriptor when the folder does not
-// let this user create files. O_NOFOLLOW with O_EXCL: a link planted at the name is never
-// followed.
-Descriptor CreateNew(int folder, const fs::path& name) {
-  const int fd = ::openat(folder, name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (errno == EACCES || errno == EPERM || errno == EROFS) {
-      return {};
-    }
-    Fail("cannot create the file", errno);
+// What the save needs to know of a folder or a file beyond fstat: the mount that it is on and
+// its append-only flag.
+struct Whereabouts {
+  struct statx info {};
+  bool knows_mount = false;
+};
+
+Whereabouts WhereaboutsOf(int fd) {
+  Whereabouts where;
+  unsigned mask = STATX_TYPE | STATX_MODE | STATX_UID;
+#ifdef STATX_MNT_ID
+  mask |= STATX_MNT_ID;
+#endif
+  if (Retried([&] {
+        return ::statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT, mask, &where.info);
+      }) != 0) {
+    Fail("cannot look at the folder", errno);
   }
-  return Descriptor(fd);
+#ifdef STATX_MNT_ID
+  where.knows_mount = (where.info.stx_mask & STATX_MNT_ID) != 0;
+#endif
+  return where;
+}
+
+bool IsAppendOnly(const Whereabouts& where) {
+  return (where.info.stx_attributes_mask & STATX_ATTR_APPEND) != 0 &&
+         (where.info.stx_attributes & STATX_ATTR_APPEND) != 0;
+}
+
+// Whether `file` is mounted over its name in `folder`, as containers and sandboxes bind single
+// files: nothing can be renamed over a mount point (EBUSY). Kernels before 5.8 do not give mount
+// ids; then a file bound from another file system still shows by its device.
+bool IsMountPoint(const Whereabouts& file, const Whereabouts& folder) {
+  if (file.info.stx_dev_major != folder.info.stx_dev_major ||
+      file.info.stx_dev_minor != folder.info.stx_dev_minor) {
+    return true;
+  }
+#ifdef STATX_MNT_ID
+  return file.knows_mount && folder.knows_mount && file.info.stx_mnt_id != folder.info.stx_mnt_id;
+#else
+  return false;
+#endif
+}
+
+// Whether this user may create and remove names in the folder, as a rename needs.
+bool TakesNewFiles(int folder) {
+  if (Retried([&] { return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS); }) == 0) {
+    return true;
+  }
+  if (errno == EACCES || errno == EPERM || errno == EROFS) {
+    return false;
+  }
+  Fail("cannot tell whether the folder takes new files", errno);
+}
+
+// Whether the file itself has to be written, for what it and its folder are; decided before
+// anything is written.
+bool MustWriteInPlace(int folder, const Target& target, const Marks& marks) {
+  // Every other name of the file must see the new sprite too, which a rename cannot do.
+  if (marks.info().st_nlink > 1) {
+    return true;
+  }
+  const Whereabouts where = WhereaboutsOf(folder);
+  if (IsMountPoint(WhereaboutsOf(target.file.get()), where) || IsAppendOnly(where)) {
+    return true;
+  }
+  // A sticky folder lets only a file's owner, the folder's owner or a privileged user replace
+  // the file.
+  const uid_t self = ::geteuid();
+  if ((where.info.stx_mode & S_ISVTX) != 0 && marks.info().st_uid != self &&
+      where.info.stx_uid != self && self != 0) {
+    return true;
+  }
+  return !TakesNewFiles(folder);
 }
 
 std::size_t NameMax(int folder) {
@@ -270,104 +291,139 @@ std::size_t NameMax(int folder) {
   return static_cast<std::size_t>(limit > 0 ? limit : kUsualNameMax);
 }
 
-constexpr char kAccessList[] = "system.posix_acl_access";
-
-// Reads one of an open file's lists or values, which may grow between asking for its size and
-// reading it.
-template <typename Read>
-bool ReadGrowing(std::string& into, Read read) {
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const ssize_t size = read(nullptr, 0);
-    if (size < 0) {
-      return false;
-    }
-    into.resize(static_cast<std::size_t>(size));
-    const ssize_t got = read(into.data(), into.size());
-    if (got >= 0) {
-      into.resize(static_cast<std::size_t>(got));
-      return true;
-    }
-    if (errno != ERANGE) {
-      return false;
-    }
+// The file that a save writes before it takes the target's place: named beside the target, or
+// without a name at all where the folder may not lose one (append-only). Removed when dropped,
+// unless it took the target's place.
+class Temporary {
+ public:
+  Temporary() = default;
+  ~Temporary() { Drop(); }
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  Temporary& operator=(Temporary&& other) noexcept {
+    Drop();
+    folder_ = other.folder_;
+    name_ = std::exchange(other.name_, {});
+    file_ = std::move(other.file_);
+    return *this;
   }
-  return false;
-}
+  Temporary(Temporary&& other) noexcept { *this = std::move(other); }
 
-std::optional<std::string> AttributeOf(int fd, const std::string& name) {
-  std::string value;
-  if (!ReadGrowing(value, [fd, &name](char* bytes, std::size_t size) {
-        return ::fgetxattr(fd, name.c_str(), bytes, size);
-      })) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// Gives `to` every extended attribute of `from` that this user can see: access lists, the
-// user's own attributes, security labels and whatever else the file system keeps. And takes
-// from `to` an access list that `from` lacks: a folder's default list, given to every new
-// file, must not widen a file that had none. False when any of it could not be done, since the
-// new file would then lack something that the old one had.
-bool CopyExtendedAttributes(int from, int to) {
-  std::string names;
-  if (!ReadGrowing(
-          names, [from](char* list, std::size_t size) { return ::flistxattr(from, list, size); })) {
-    // A file system without extended attributes has none to lose.
-    return errno == ENOTSUP;
-  }
-  bool copied_access_list = false;
-  for (std::size_t start = 0; start < names.size();) {
-    const std::string name(names.c_str() + start);
-    start += name.size() + 1;
-    const std::optional<std::string> value = AttributeOf(from, name);
-    if (!value) {
-      if (errno == ENODATA) {
-        continue;  // removed meanwhile
+  // Creates a new file beside `target_name` in `folder` with `mode` (less the umask).
+  // O_NOFOLLOW with O_EXCL: a link planted at the name is never followed.
+  static Temporary Named(int folder, const std::string& target_name, mode_t mode) {
+    const std::size_t name_max = NameMax(folder);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      const fs::path name = TemporaryNameFor(target_name, name_max);
+      const int fd = Retried([&] {
+        return ::openat(folder, name.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+      });
+      if (fd >= 0) {
+        Temporary made;
+        made.folder_ = folder;
+        made.name_ = name.native();
+        made.file_ = Descriptor(fd);
+        return made;
       }
-      return false;
+      if (errno != EEXIST) {
+        Fail("cannot create the file", errno);
+      }
     }
-    copied_access_list = copied_access_list || name == kAccessList;
-    // A security label that the folder already gave the new file needs no privilege to keep.
-    if (AttributeOf(to, name) == value) {
-      continue;
-    }
-    if (::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0) {
-      return false;
-    }
+    Fail("cannot create the file", EEXIST);
   }
-  return copied_access_list || ::fremovexattr(to, kAccessList) == 0 || errno == ENODATA ||
-         errno == ENOTSUP;
-}
 
-// Gives `to` everything that says who may use `from`: owner, group, permission bits and
-// extended attributes. True only when `to` has all of it exactly, as read back from `to`
-// itself: a copy with another owner or group could let in people the file kept out, or lock
-// out its owner.
-bool LendAttributes(int from, int to) {
-  const struct stat info = StatOf(from);
-  // Only a privileged process may give a file away, and anyone else only a group of their
-  // own; what was refused shows below. Ownership goes first, since a change of it can clear
-  // set-id bits.
-  if (::fchown(to, info.st_uid, info.st_gid) != 0) {
-    // Refused: the owner and group read back below tell.
+  // Creates a file with no name in `folder`, which gets one only when it is whole.
+  static Temporary Unnamed(int folder, mode_t mode) {
+    const int fd =
+        Retried([&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode); });
+    if (fd < 0) {
+      Fail("cannot create the file", errno);
+    }
+    Temporary made;
+    made.folder_ = folder;
+    made.file_ = Descriptor(fd);
+    return made;
   }
-  if (!CopyExtendedAttributes(from, to)) {
-    return false;
+
+  explicit operator bool() const { return static_cast<bool>(file_) || !name_.empty(); }
+  int fd() const { return file_.get(); }
+
+  // Puts the file at `name` in its folder, over the file there when `over` is set, and
+  // otherwise only where nothing is there yet: false when something is.
+  bool Publish(const std::string& name, bool over) {
+    int result = 0;
+    if (!name_.empty()) {
+      // Some file systems report a lost write only when the file is closed.
+      file_.Close();
+    }
+    if (name_.empty()) {
+      // A file without a name is linked in through its descriptor, which needs /proc.
+      const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+      result = Retried([&] {
+        return ::linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW);
+      });
+    } else {
+      result = Retried([&] {
+        return ::renameat2(folder_, name_.c_str(), folder_, name.c_str(),
+                           over ? 0 : RENAME_NOREPLACE);
+      });
+      // File systems that cannot promise to leave a file in place take only a plain rename.
+      if (result != 0 && errno == EINVAL && !over) {
+        result = Retried([&] { return ::renameat(folder_, name_.c_str(), folder_, name.c_str()); });
+      }
+    }
+    if (result != 0) {
+      if (errno == EEXIST && !over) {
+        return false;
+      }
+      Fail("cannot replace the file", errno);
+    }
+    name_.clear();
+    file_ = Descriptor();
+    return true;
   }
-  // The bits go last: with an access list in place they set its mask, which is the group bits
-  // of the file copied, so the list and the bits agree as they did on it.
-  if (::fchmod(to, info.st_mode & 07777) != 0) {
-    return false;
+
+  void Drop() noexcept {
+    file_ = Descriptor();
+    if (!name_.empty()) {
+      static_cast<void>(Retried([&] { return ::unlinkat(folder_, name_.c_str(), 0); }));
+      name_.clear();
+    }
   }
-  const struct stat lent = StatOf(to);
-  return lent.st_uid == info.st_uid && lent.st_gid == info.st_gid &&
-         (lent.st_mode & 07777) == (info.st_mode & 07777);
-}
+
+ private:
+  int folder_ = -1;
+  std::string name_;
+  Descriptor file_;
+};
+
+// Syncs the folder's own record of a rename, without which a crash soon after it may bring
+// back the old file. Opened before the rename, so that only the sync itself can fail after it.
+// A folder that this user may not read (a drop box) cannot be opened for it at all: there the
+// rename is left to the file system's own schedule.
+class FolderSync {
+ public:
+  explicit FolderSync(int folder)
+      : folder_(
+            Retried([&] { return ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); })) {
+    if (!folder_ && errno != EACCES) {
+      Fail("cannot open the folder", errno);
+    }
+  }
+  void Sync() const {
+    if (folder_) {
+      posix::Sync(folder_.get());
+    }
+  }
+
+ private:
+  Descriptor folder_;
+};
 
 // A save that was killed leaves its temporary file behind; the next save in the folder clears
-// the user's own that are long abandoned, never another user's, and never one that another
-// save is writing now.
+// the user's own regular files of exactly the names that saves give that are long abandoned,
+// never another user's, and never one that another save is writing now.
 void ClearAbandonedTemporaries(int folder) noexcept {
   const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listing < 0) {
@@ -391,25 +447,88 @@ void ClearAbandonedTemporaries(int folder) noexcept {
   ::closedir(entries);
 }
 
-// Makes the folder's own record of a rename durable. Without it a crash soon after the rename
-// may bring back the old file; it can never bring back a broken one, so a failure here is not
-// worth reporting.
-void SyncFolder(int folder) noexcept {
-  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    static_cast<void>(::fsync(fd));
-    ::close(fd);
+// Reserves the disk space for `size` bytes of the file without changing a byte of it, so that
+// a full disk shows before any old content is given up. File systems that cannot reserve space
+// go without.
+void Reserve(int fd, std::size_t size) {
+  if (size == 0 || Retried([&] {
+                     return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+                   }) == 0) {
+    return;
+  }
+  if (errno != EOPNOTSUPP && errno != ENOSYS) {
+    Fail("cannot reserve space for the file", errno);
   }
 }
 
-void WriteInPlace(Descriptor& file, std::string_view content) {
-  if (::ftruncate(file.get(), 0) != 0 || ::lseek(file.get(), 0, SEEK_SET) != 0) {
-    Fail("cannot empty the file", errno);
+void Truncate(int fd, std::size_t size) {
+  if (Retried([&] { return ::ftruncate(fd, static_cast<off_t>(size)); }) != 0) {
+    Fail("cannot set the file's length", errno);
   }
-  WriteAll(file.get(), content);
-  Sync(file.get());
-  file.Close();
 }
+
+// Writes `content` over the target itself, and where that fails part-way, writes the old bytes
+// back: a file that this user may read comes out of a failed save as it was.
+void WriteInPlace(Target& target, const Marks& marks, std::string_view content) {
+  const int fd = target.file.get();
+  std::optional<std::string> old;
+  if (target.readable) {
+    old = posix::ReadAll(fd);
+  }
+  Reserve(fd, content.size());
+  std::size_t written = 0;
+  bool resized = false;
+  try {
+    posix::WriteAllAt(fd, content, 0, written);
+    // A file that cannot be read is shortened whatever its length was.
+    if (!old || old->size() > content.size()) {
+      resized = true;
+      Truncate(fd, content.size());
+    }
+    marks.RestoreAfterWrite(fd);
+    posix::Sync(fd);
+  } catch (...) {
+    if (old && (written > 0 || resized)) {
+      try {
+        Truncate(fd, old->size());
+        std::size_t restored = 0;
+        posix::WriteAllAt(fd, *old, 0, restored);
+        marks.RestoreAfterWrite(fd);
+        posix::Sync(fd);
+      } catch (...) {
+        // The first failure is the one to report; the file may be left damaged.
+      }
+    }
+    throw;
+  }
+  // Closed without a check: the sync has already said whether the bytes are on the disk.
+  target.file = Descriptor();
+}
+
+// Keeps a signal ignored while it lives. A write past the file size limit (ulimit -f, systemd's
+// LimitFSIZE=) raises SIGXFSZ, which by default kills the program; ignored, the write fails
+// with EFBIG instead, and the save ends as any other failed one.
+class IgnoredSignal {
+ public:
+  explicit IgnoredSignal(int signal) : signal_(signal) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    installed_ = ::sigaction(signal_, &ignore, &previous_) == 0;
+  }
+  ~IgnoredSignal() {
+    if (installed_) {
+      ::sigaction(signal_, &previous_, nullptr);
+    }
+  }
+  IgnoredSignal(const IgnoredSignal&) = delete;
+  IgnoredSignal& operator=(const IgnoredSignal&) = delete;
+
+ private:
+  int signal_;
+  struct sigaction previous_ {};
+  bool installed_ = false;
+};
 
 }  // namespace
 
@@ -417,80 +536,81 @@ struct Replacement::State {
   Place place;
   // The target as it was checked when the save began, if it was there: written in place
   // through this, never reopened by name.
-  Descriptor target;
-  // The new content's file, and its name in the target's folder; empty when the target is
-  // written in place.
-  fs::path temporary;
-  Descriptor temporary_file;
+  Target target;
+  std::optional<Marks> marks;
+  // The new content's file; none when the target is written in place.
+  Temporary temporary;
 
-  void CreateTemporary() {
-    temporary = TemporaryNameFor(place.name, NameMax(place.folder.get()));
-    temporary_file = CreateNew(place.folder.get(), temporary);
-    if (!temporary_file) {
-      temporary.clear();
+  // Finds the target and chooses the way of saving, for what the target and its folder are.
+  void Prepare() {
+    temporary = Temporary();
+    target = OpenExisting(place.folder.get(), place.name);
+    const int folder = place.folder.get();
+    if (!target.file) {
+      marks.reset();
+      // A new file gets the mode (0666 less the umask) and access list that any new file gets
+      // there: it is no wider while it is written than once it is saved.
+      temporary = IsAppendOnly(WhereaboutsOf(folder)) ? Temporary::Unnamed(folder, 0666)
+                                                      : Temporary::Named(folder, place.name, 0666);
+      return;
+    }
+    marks = Marks::Of(target.file.get());
+    if (MustWriteInPlace(folder, target, *marks)) {
+      return;
+    }
+    // For its maker alone until it has the target's owner, group and bits: nobody else can
+    // open it, and no descriptor opened meanwhile outlives the narrowing.
+    temporary = Temporary::Named(folder, place.name, 0600);
+    if (marks->GiveBeforeContent(temporary.fd()) == Carried::kNotAll) {
+      temporary.Drop();
     }
   }
 
-  void DropTemporary() noexcept {
-    temporary_file = Descriptor();
-    if (!temporary.empty()) {
-      static_cast<void>(::unlinkat(place.folder.get(), temporary.c_str(), 0));
-      temporary.clear();
+  // Writes the temporary file and puts it in the target's place. False when the save has to
+  // be made another way: in place, for marks that the new file could not be given, or over a
+  // file that appeared at a new file's name meanwhile.
+  bool Publish(std::string_view content) {
+    std::size_t written = 0;
+    posix::WriteAllAt(temporary.fd(), content, 0, written);
+    if (marks && marks->GiveAfterContent(temporary.fd()) == Carried::kNotAll) {
+      temporary.Drop();
+      return false;
     }
+    posix::Sync(temporary.fd());
+    const int folder = place.folder.get();
+    const FolderSync folder_sync(folder);
+    if (!temporary.Publish(place.name, static_cast<bool>(marks))) {
+      // Made again as a save over that file, with its marks.
+      Prepare();
+      return false;
+    }
+    target = Target();
+    folder_sync.Sync();
+    ClearAbandonedTemporaries(folder);
+    return true;
   }
 };
 
 Replacement::Replacement(const fs::path& path) : state_(std::make_unique<State>()) {
-  State& state = *state_;
-  state.place = Resolve(path);
-  state.target = OpenExistingForWriting(state.place.folder.get(), state.place.name);
-  // Every other name of the file must see the new sprite too, which a rename cannot do.
-  if (state.target && StatOf(state.target.get()).st_nlink > 1) {
-    return;
-  }
-  state.CreateTemporary();
-  if (state.temporary_file &&
-      (!state.target || LendAttributes(state.target.get(), state.temporary_file.get()))) {
-    return;
-  }
-  // The folder takes no new files from this user, or the copy could not be given everything
-  // the file has: the file itself is written, as a plain open for writing would.
-  state.DropTemporary();
-  if (!state.target) {
-    Fail("this folder does not let the user create files", EACCES);
-  }
+  state_->place = Resolve(path);
+  state_->Prepare();
 }
 
-Replacement::~Replacement() {
-  state_->DropTemporary();
-}
+Replacement::~Replacement() = default;
 
 void Replacement::Commit(std::string_view content) {
+  const IgnoredSignal file_size_limit(SIGXFSZ);
   State& state = *state_;
-  if (state.temporary.empty()) {
-    WriteInPlace(state.target, content);
-    return;
-  }
-  WriteAll(state.temporary_file.get(), content);
-  Sync(state.temporary_file.get());
-  state.temporary_file.Close();
-  const int folder = state.place.folder.get();
-  if (::renameat(folder, state.temporary.c_str(), folder, state.place.name.c_str()) != 0) {
-    // A sticky folder lets only a file's owner replace it. The user may still write the file,
-    // through the descriptor that was checked when the save began: the name may lead somewhere
-    // else by now.
-    const int error = errno;
-    if ((error != EACCES && error != EPERM) || !state.target) {
-      Fail("cannot replace the file", error);
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!state.temporary) {
+      WriteInPlace(state.target, *state.marks, content);
+      return;
     }
-    WriteInPlace(state.target, content);
-    state.DropTemporary();
-    return;
+    if (state.Publish(content)) {
+      return;
+    }
   }
-  state.temporary.clear();
-  state.target = Descriptor();
-  ClearAbandonedTemporaries(folder);
-  SyncFolder(folder);
+  Fail("the file keeps changing", EAGAIN);
 }
 
 }  // namespace kavoni::native

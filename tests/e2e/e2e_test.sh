@@ -435,3 +435,34 @@ Windows
 Adwaita-Dark
 STYLES
 fi
+
+if [[ $platform == qt ]]; then
+  echo "== Saving under a file size limit (ulimit -f): the box, every file as it was, the program alive"
+  # keys.txt gets a second name, so that it is written in place; ball.txt is replaced by a
+  # rename. The limit is smaller than any sprite.
+  ln "$desktop/keys.txt" "$desktop/keys-also.txt"
+  desktop_state() { (cd "$desktop" && stat -c '%n %s %h %a %i' -- * && sha256sum -- *); }
+  desktop_state >"$work/before-limit"
+  (cd "$work" && ulimit -f 0 && start_program) >"$work/limit.log" 2>&1 &
+  app_pid=$!
+  window=$(wait_for_window Kavoni)
+  xdotool windowactivate --sync "$window"
+  sleep "$settles"
+  for target in ball keys; do
+    xdo_click_button "$window"
+    answer_dialog type "$target"
+    box=$(wait_for_window Error)
+    xdotool windowactivate --sync "$box"
+    xdotool key Return
+    wait_until_gone Error
+    kill -0 "$app_pid" 2>/dev/null || fail "the program died saving $target.txt under the limit"
+    echo "  $target.txt: the box, and the program still runs"
+  done
+  desktop_state | cmp -s "$work/before-limit" - ||
+    fail "a failed save under the limit changed the Desktop: $(desktop_state | diff "$work/before-limit" - || true)"
+  status=0
+  xdo_close_and_wait "$window" "$app_pid" || status=$?
+  app_pid=
+  [[ $status -eq 0 ]] || fail "the program exited with status $status: $(cat "$work/limit.log")"
+  echo "every file on the Desktop is as it was, nothing was added, and the program ended with status 0"
+fi

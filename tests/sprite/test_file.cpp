@@ -100,10 +100,12 @@ TEST(SpriteTextFileReplace, LongerExistingFileIsReplacedWholeAndNothingIsLeftBes
 }
 
 // Every save's temporary name fits the folder that it is made in, whatever that folder's
-// limit: 255 on most file systems, 143 in an eCryptfs home folder.
+// limit: 255 on most file systems, 143 in an eCryptfs home folder, 30 and 14 on Minix and old
+// System V ones (14 is the least that POSIX allows), and 49, just short of the usual form.
 TEST(SpriteTextFileReplace, TemporaryNameFitsTheFoldersLimitAndIsTheSavesOwn) {
-  for (const std::size_t limit : {std::size_t{143}, std::size_t{255}}) {
-    for (const std::size_t length : {limit, limit - 34, std::size_t{8}}) {
+  for (const std::size_t limit : {std::size_t{14}, std::size_t{30}, std::size_t{49},
+                                  std::size_t{50}, std::size_t{143}, std::size_t{255}}) {
+    for (const std::size_t length : {limit, limit - 10, std::size_t{8}}) {
       SCOPED_TRACE(std::to_string(length) + " of " + std::to_string(limit));
       const std::filesystem::path target(std::string(length - 4, 'n') + ".txt");
       const std::filesystem::path name = TemporaryNameFor(target, limit);
@@ -129,9 +131,21 @@ TEST(SpriteTextFileReplace, OnlyAbandonedLeftoversAreCleared) {
       {"another file's, long abandoned", ".other.txt.0123456789abcdef.kavoni-save.tmp", minutes(60),
        true},
       {"an older version's fixed name", ".ball.txt.kavoni-save.tmp", minutes(60), true},
+      {"an older version's stand-in for a long name", ".kavoni-save-0123456789abcdef.tmp",
+       minutes(60), true},
+      {"one for a folder of short names", ".kavoni-0123456789abcdef", minutes(60), true},
+      {"the shortest one for a folder of short names", ".kavoni-012345", minutes(60), true},
       {"another save's, being written now", ".ball.txt.fedcba9876543210.kavoni-save.tmp",
        minutes(0), false},
       {"not one of ours", ".ball.txt.swp", minutes(60), false},
+      {"a user's file that only ends like ours", ".notes.kavoni-save.tmp", minutes(60), false},
+      {"nothing before the ending", "..kavoni-save.tmp", minutes(60), false},
+      {"digits that are not ours", ".ball.txt.0123456789ABCDEF.kavoni-save.tmp", minutes(60),
+       false},
+      {"too few digits", ".ball.txt.0123456789abcde.kavoni-save.tmp", minutes(60), false},
+      {"no name before the digits", "..0123456789abcdef.kavoni-save.tmp", minutes(60), false},
+      {"a short name with too few digits", ".kavoni-01234", minutes(60), false},
+      {"a short name with more than digits", ".kavoni-012345.txt", minutes(60), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

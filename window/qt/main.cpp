@@ -1,10 +1,15 @@
 #include <QApplication>
+#include <csignal>
 #include <optional>
 
 #include "window/qt/kavoni_window.h"
 #include "window/qt/no_display.h"
 
 int main(int argc, char* argv[]) {
+  // Under a file size limit (ulimit -f, systemd's LimitFSIZE=) a write past it raises SIGXFSZ,
+  // which kills the program by default; ignored, the write fails with EFBIG instead: a save
+  // ends in the box, and Qt's own files (the dialog's settings) are simply not written.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::optional<QApplication> app;
   {
     // Without a display, one line and status 1 rather than Qt's abort.
