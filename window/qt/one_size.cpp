@@ -81,12 +81,16 @@ class OneSizeKeeper final : public QObject {
   void Granted() {
     const Qt::WindowStates states = window_.windowStates();
     reported_ = states;
-    if (!(states & kResizing)) {
-      // Back to its one size, and drawn afresh, so that the compositor has a frame for the
-      // state it configured (KWin shows a stale state until one comes).
-      asked_to_leave_ = false;
-      accepted_ = false;
+    if (!(states & Qt::WindowMaximized)) {
+      // Its own size in a plain state, and in a full screen, which may be smaller than the
+      // screen.
       FixSize();
+    }
+    if (!(states & kResizing)) {
+      // Drawn afresh, so that the compositor has a frame for the state it configured (KWin
+      // shows a stale state until one comes).
+      asked_to_leave_ = false;
+      accepted_ = Qt::WindowNoState;
       widget_.update();
       return;
     }
@@ -98,10 +102,10 @@ class OneSizeKeeper final : public QObject {
       // The compositor answered the request to leave with the state again, as a kiosk does:
       // the window stays so, and is not asked again until the compositor itself changes it.
       asked_to_leave_ = false;
-      accepted_ = true;
+      accepted_ = states & kResizing;
     }
     widget_.update();
-    if (!accepted_) {
+    if (states & kResizing & ~accepted_) {
       // Taken, the controls where they always are: undone after the next frame.
       undo_pending_ = true;
       window_.requestUpdate();
@@ -117,9 +121,10 @@ class OneSizeKeeper final : public QObject {
 
   void Undo() {
     const Qt::WindowStates states = window_.windowStates();
-    if (states & kResizing) {
+    const Qt::WindowStates undone = states & kResizing & ~accepted_;
+    if (undone) {
       asked_to_leave_ = true;
-      window_.setWindowStates(states & ~kResizing);
+      window_.setWindowStates(states & ~undone);
     }
   }
 
@@ -135,12 +140,12 @@ class OneSizeKeeper final : public QObject {
     if (!fixed_size_.isValid()) {
       return;
     }
-    if (lifted_for_good_) {
-      widget_.resize(fixed_size_);
-      return;
+    // Through the native window, whose new size the widget may not have heard of yet.
+    window_.resize(fixed_size_);
+    if (!lifted_for_good_) {
+      widget_.setMaximumSize(fixed_size_);
+      fixed_size_ = QSize();
     }
-    widget_.setMaximumSize(fixed_size_);
-    fixed_size_ = QSize();
   }
 
   QWidget& widget_;
@@ -151,8 +156,8 @@ class OneSizeKeeper final : public QObject {
   bool undo_pending_ = false;
   // Asked to leave a maximised or full-screen state, and not yet answered with another.
   bool asked_to_leave_ = false;
-  // A state that the compositor insists on, kept until it changes it.
-  bool accepted_ = false;
+  // The states that the compositor insists on, kept until it changes them.
+  Qt::WindowStates accepted_ = Qt::WindowNoState;
   // The compositor orders maximised states whatever the maximum size says.
   bool lifted_for_good_ = false;
   // The fixed size while the maximum is lifted, or invalid.

@@ -102,6 +102,47 @@ TEST_F(CompositorTest, SettlesAtNoIdleCost) {
   ExpectOneSize("idling");
 }
 
+// Notes whether the window has drawn since the desktop last applied a state to it.
+class FrameAfterState final : public QObject {
+ public:
+  explicit FrameAfterState(QWidget& widget) : widget_(widget) {
+    widget.installEventFilter(this);
+    widget.windowHandle()->installEventFilter(this);
+  }
+  bool drawn() const { return drawn_; }
+  int states() const { return states_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::WindowStateChange && event->spontaneous() &&
+        watched == widget_.windowHandle()) {
+      drawn_ = false;
+      ++states_;
+    } else if (event->type() == QEvent::Paint && watched == &widget_) {
+      drawn_ = true;
+    }
+    return false;
+  }
+
+ private:
+  QWidget& widget_;
+  bool drawn_ = true;
+  int states_ = 0;
+};
+
+// Each state that the compositor configures and Qt acknowledges is answered with a frame: KWin
+// keeps showing a full-screen window without its title bar until one comes.
+TEST_F(CompositorTest, DrawsAFrameForEveryStateItIsGiven) {
+  const FrameAfterState frames(*window_);
+  QWindow* window = window_->windowHandle();
+  for (Qt::WindowState state : {Qt::WindowFullScreen, Qt::WindowMaximized}) {
+    window->setWindowStates(state);
+    Idle(std::chrono::milliseconds(700));
+    EXPECT_TRUE(frames.drawn()) << state << ", after " << frames.states() << " states";
+  }
+  ExpectOneSize("the requests undone");
+}
+
 // Keys through the compositor's seat, after the states it orders: Space on the focused first
 // cell, Tab along the grid to the button, Enter, and a file name typed into the dialog.
 TEST_F(CompositorTest, SavesByKeyboardAfterTheStatesItOrders) {
