@@ -14,8 +14,9 @@ KAVONI_TEST_PACKAGES=(
   xvfb xauth xdotool x11-utils x11-apps openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev file lintian man-db
-  # The window on a headless Wayland compositor, in Adwaita-Dark, and with Qt's German texts.
-  weston adwaita-qt6 qt6-translations-l10n
+  # The window on headless Wayland compositors (Weston with the tests' own seat module, mutter
+  # and KWin), in Adwaita-Dark, and with Qt's German texts.
+  weston libweston-10-dev mutter kwin-wayland adwaita-qt6 qt6-translations-l10n
   # The Windows program: MinGW-w64 with the win32 thread model, Wine (64-bit only) to run it
   # and its tests, and NSIS for its installer.
   g++-mingw-w64-x86-64-win32 wine wine64 python3-pefile nsis
