@@ -14,8 +14,9 @@ KAVONI_TEST_PACKAGES=(
   xvfb xauth xdotool x11-utils x11-apps openbox xclip
   dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev file lintian man-db
-  # The window on a headless Wayland compositor, in Adwaita-Dark, and with Qt's German texts.
-  weston adwaita-qt6 qt6-translations-l10n
+  # The window on headless Wayland compositors (Weston with the tests' own seat module, mutter
+  # and KWin), in Adwaita-Dark, and with Qt's German texts.
+  weston libweston-10-dev mutter kwin-wayland adwaita-qt6 qt6-translations-l10n
   # The Windows programs: MinGW-w64 with the win32 thread model for x86-64 and 32-bit x86, Wine
   # to run them and their tests (wine32 from Debian's i386 architecture, which is added where
   # it is missing, for the 32-bit program and the installer), and NSIS for the installer.

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "modal_driver.h"
+#include "scratch_home.h"
 #include "support/temp_dir.h"
 #include "window_fixture.h"
 
@@ -50,27 +51,6 @@ ModalDriver::Step Cancel() {
     dialog->reject();
   };
 }
-
-// Points HOME and the XDG folders at a scratch folder so the dialog's starting folder can be
-// predicted; restores them afterwards.
-class ScratchHome {
- public:
-  explicit ScratchHome(const TempDir& dir)
-      : home_(qgetenv("HOME")), config_(qgetenv("XDG_CONFIG_HOME")) {
-    qputenv("HOME", dir.path().c_str());
-    qputenv("XDG_CONFIG_HOME", (dir.path() / ".config").c_str());
-  }
-  ~ScratchHome() {
-    qputenv("HOME", home_);
-    config_.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", config_);
-  }
-  ScratchHome(const ScratchHome&) = delete;
-  ScratchHome& operator=(const ScratchHome&) = delete;
-
- private:
-  QByteArray home_;
-  QByteArray config_;
-};
 
 class SaveDialogTest : public WindowTest {
  protected:
