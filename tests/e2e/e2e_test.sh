@@ -466,3 +466,53 @@ if [[ $platform == qt ]]; then
   [[ $status -eq 0 ]] || fail "the program exited with status $status: $(cat "$work/limit.log")"
   echo "every file on the Desktop is as it was, nothing was added, and the program ended with status 0"
 fi
+
+if [[ $platform == qt ]]; then
+  echo "== The save dialog's completion list goes with the dialog, under openbox and without a window manager"
+  # The list is an override-redirect window of the program's own, which no window manager
+  # would take away: once the dialog has gone, the main window is the only one left showing.
+  windows_showing() { xdotool search --onlyvisible --pid "$window_pid" 2>/dev/null | sort; }
+  for manager in openbox none; do
+    if [[ $manager == none ]]; then
+      kill "${xsession_pids[1]}"
+      wait "${xsession_pids[1]}" 2>/dev/null || true
+    fi
+    (cd "$work" && start_program) >"$work/completer.log" 2>&1 &
+    app_pid=$!
+    window=$(wait_for_window Kavoni)
+    # The program's own process, which $app_pid, a subshell, is not.
+    window_pid=$(xdotool getwindowpid "$window")
+    # Without a window manager the keys go where the pointer is, which the click puts there.
+    [[ $manager == openbox ]] && xdotool windowactivate --sync "$window"
+    sleep "$settles"
+    xdo_click_button "$window"
+    dialog=$(wait_for_window "Save Sprite")
+    [[ $manager == openbox ]] && xdotool windowactivate --sync "$dialog"
+    sleep "$settles"
+    # ball.txt is on the Desktop, so these letters bring up the list.
+    xdotool key ctrl+a && xdotool type --delay 10 ba
+    for _ in $(seq 100); do
+      [[ $(windows_showing | wc -l) -ge 3 ]] && break
+      sleep 0.05
+    done
+    [[ $(windows_showing | wc -l) -ge 3 ]] ||
+      fail "$manager: the completion list did not show; showing: $(windows_showing | xargs -r -n1 xwininfo -id | grep -E 'xwininfo|geometry' | tr '\n' ' ')"
+    xdotool key Return
+    wait_until_gone "Save Sprite"
+    expect_file "$desktop/ba.txt" "" $zero $zero $zero $zero $zero $zero $zero $zero
+    sleep 0.5
+    [[ $(windows_showing) == "$window" ]] ||
+      fail "$manager: windows other than Kavoni still show after the dialog: $(windows_showing | grep -vx "$window" | xargs -r -n1 xwininfo -id | grep -E 'xwininfo|geometry' | tr '\n' ' ')"
+    if [[ $manager == openbox ]]; then
+      status=0
+      xdo_close_and_wait "$window" "$app_pid" || status=$?
+      [[ $status -eq 0 ]] || fail "the program exited with status $status: $(cat "$work/completer.log")"
+    else
+      # Nothing would pass Alt+F4 on as a close, so the program is stopped.
+      kill "$app_pid"
+      wait "$app_pid" 2>/dev/null || true
+    fi
+    app_pid=
+    echo "  $manager: the list went with the dialog"
+  done
+fi

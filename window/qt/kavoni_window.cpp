@@ -1,8 +1,10 @@
 #include "window/qt/kavoni_window.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -197,6 +199,16 @@ QFileDialog* Kavoni::CreateSaveDialog() {
   // replacing the name typed: the file that gets replaced is that name plus ".txt".
   dialog->setDefaultSuffix(QString());
   dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+  // The completion list under the dialog's file name box is a window of its own, with no
+  // parent, so it does not go when the dialog does: a Return that saves while the list shows
+  // would leave it above every window on X11, holding the pointer until the next click.
+  connect(dialog, &QDialog::finished, dialog, [dialog] {
+    for (const QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+      if (completer->popup()->isVisible()) {
+        completer->popup()->hide();
+      }
+    }
+  });
   return dialog;
 }
 
