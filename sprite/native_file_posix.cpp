@@ -242,16 +242,16 @@ bool IsAppendOnly(const Whereabouts& where) {
 // Whether `file` is mounted over its name in `folder`, as containers and sandboxes bind single
 // files: nothing can be renamed over a mount point (EBUSY). Kernels before 5.8 do not give mount
 // ids; then a file bound from another file system still shows by its device.
+// Where the ids are known, they alone decide: overlay file systems give a file the device of
+// the layer it comes from, which need not be its folder's.
 bool IsMountPoint(const Whereabouts& file, const Whereabouts& folder) {
-  if (file.info.stx_dev_major != folder.info.stx_dev_major ||
-      file.info.stx_dev_minor != folder.info.stx_dev_minor) {
-    return true;
-  }
 #ifdef STATX_MNT_ID
-  return file.knows_mount && folder.knows_mount && file.info.stx_mnt_id != folder.info.stx_mnt_id;
-#else
-  return false;
+  if (file.knows_mount && folder.knows_mount) {
+    return file.info.stx_mnt_id != folder.info.stx_mnt_id;
+  }
 #endif
+  return file.info.stx_dev_major != folder.info.stx_dev_major ||
+         file.info.stx_dev_minor != folder.info.stx_dev_minor;
 }
 
 // Whether this user may create and remove names in the folder, as a rename needs.
@@ -333,11 +333,19 @@ class Temporary {
     Fail("cannot create the file", EEXIST);
   }
 
-  // Creates a file with no name in `folder`, which gets one only when it is whole.
-  static Temporary Unnamed(int folder, mode_t mode) {
+  // Creates a file with no name in `folder`, which gets one only when it is whole, so that
+  // nobody can open it before then. Nothing where the file system has no such files (NFS,
+  // FUSE, kernels before 3.11) or /proc, through which it is linked in, is not there.
+  static std::optional<Temporary> Unnamed(int folder, mode_t mode) {
+    if (::access("/proc/self/fd", X_OK) != 0) {
+      return std::nullopt;
+    }
     const int fd =
         Retried([&] { return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode); });
     if (fd < 0) {
+      if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+        return std::nullopt;
+      }
       Fail("cannot create the file", errno);
     }
     Temporary made;
@@ -357,8 +365,10 @@ class Temporary {
       // Some file systems report a lost write only when the file is closed.
       file_.Close();
     }
+    bool linked_beside = false;
     if (name_.empty()) {
-      // A file without a name is linked in through its descriptor, which needs /proc.
+      // A file without a name is linked in through its descriptor; the link, like a rename
+      // that replaces nothing, fails with EEXIST where a file appeared meanwhile.
       const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
       result = Retried([&] {
         return ::linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW);
@@ -368,9 +378,16 @@ class Temporary {
         return ::renameat2(folder_, name_.c_str(), folder_, name.c_str(),
                            over ? 0 : RENAME_NOREPLACE);
       });
-      // File systems that cannot promise to leave a file in place take only a plain rename.
+      // File systems that take no flags for a rename (NFS, many FUSE ones) still refuse a
+      // second link to a name that is taken; only those without links get a plain rename.
       if (result != 0 && errno == EINVAL && !over) {
-        result = Retried([&] { return ::renameat(folder_, name_.c_str(), folder_, name.c_str()); });
+        result =
+            Retried([&] { return ::linkat(folder_, name_.c_str(), folder_, name.c_str(), 0); });
+        linked_beside = result == 0;
+        if (result != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK)) {
+          result =
+              Retried([&] { return ::renameat(folder_, name_.c_str(), folder_, name.c_str()); });
+        }
       }
     }
     if (result != 0) {
@@ -379,8 +396,15 @@ class Temporary {
       }
       Fail("cannot replace the file", errno);
     }
+    if (linked_beside) {
+      // The new file has both names now; the temporary one goes as a leftover would.
+      static_cast<void>(Retried([&] { return ::unlinkat(folder_, name_.c_str(), 0); }));
+    }
     name_.clear();
-    file_ = Descriptor();
+    if (file_) {
+      // The unnamed file's descriptor, where some file systems report a lost write.
+      file_.Close();
+    }
     return true;
   }
 
@@ -475,10 +499,11 @@ void WriteInPlace(Target& target, const Marks& marks, std::string_view content) 
   if (target.readable) {
     old = posix::ReadAll(fd);
   }
-  Reserve(fd, content.size());
   std::size_t written = 0;
   bool resized = false;
   try {
+    // The reservation, as any write, takes set-ID bits and capabilities away.
+    Reserve(fd, content.size());
     posix::WriteAllAt(fd, content, 0, written);
     // A file that cannot be read is shortened whatever its length was.
     if (!old || old->size() > content.size()) {
@@ -488,16 +513,20 @@ void WriteInPlace(Target& target, const Marks& marks, std::string_view content) 
     marks.RestoreAfterWrite(fd);
     posix::Sync(fd);
   } catch (...) {
+    // The first failure is the one to report; what cannot be put back is left as it is.
     if (old && (written > 0 || resized)) {
       try {
         Truncate(fd, old->size());
         std::size_t restored = 0;
         posix::WriteAllAt(fd, *old, 0, restored);
-        marks.RestoreAfterWrite(fd);
-        posix::Sync(fd);
       } catch (...) {
-        // The first failure is the one to report; the file may be left damaged.
       }
+    }
+    // A failure before a byte changed may still have cost the file its set-ID bits.
+    try {
+      marks.RestoreAfterWrite(fd);
+      posix::Sync(fd);
+    } catch (...) {
     }
     throw;
   }
@@ -549,9 +578,17 @@ struct Replacement::State {
     if (!target.file) {
       marks.reset();
       // A new file gets the mode (0666 less the umask) and access list that any new file gets
-      // there: it is no wider while it is written than once it is saved.
-      temporary = IsAppendOnly(WhereaboutsOf(folder)) ? Temporary::Unnamed(folder, 0666)
-                                                      : Temporary::Named(folder, place.name, 0666);
+      // there. Without a name until it is whole, nobody can open it meanwhile; where it must
+      // have one, it is no wider while it is written than once it is saved. An append-only
+      // folder cannot take a name away again, so there it has none or is not made.
+      const bool append_only = IsAppendOnly(WhereaboutsOf(folder));
+      if (std::optional<Temporary> unnamed = Temporary::Unnamed(folder, 0666)) {
+        temporary = std::move(*unnamed);
+      } else if (append_only) {
+        Fail("cannot create a file without a name in this append-only folder", EOPNOTSUPP);
+      } else {
+        temporary = Temporary::Named(folder, place.name, 0666);
+      }
       return;
     }
     marks = Marks::Of(target.file.get());

@@ -12,6 +12,24 @@
 
 namespace kavoni::testing {
 
+inline bool OutputOpened(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (!std::filesystem::is_empty(folder, error)) {
+    return true;
+  }
+#ifdef __linux__
+  const std::filesystem::path real_folder = std::filesystem::weakly_canonical(folder, error);
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code unreadable;
+    const std::filesystem::path file = std::filesystem::read_symlink(fd.path(), unreadable);
+    if (!unreadable && file.parent_path() == real_folder) {
+      return true;
+    }
+  }
+#endif
+  return false;
+}
+
 enum class Step { kCell, kDialog, kFileName, kName, kMessageBox };
 
 // A stand-in window: its answers are set by the test, it can be told to fail at any step, and
@@ -29,8 +47,9 @@ class ScriptedSpriteUi : public SpriteUi {
 
   std::vector<std::string> calls;
   std::vector<MessageBoxRequest> shown;
-  // Whether the output's folder held anything when the name was read: opening the output
-  // creates its temporary file there, and the name must be read after opening.
+  // Whether the output was open when the name was read, which must be after opening: its
+  // temporary file is in the folder, or, for a new file on Linux, which has no name until it
+  // is whole, this process holds a descriptor of a file in that folder.
   std::optional<bool> output_opened_when_name_read;
 
   bool CellTicked(int index) override {
@@ -52,8 +71,7 @@ class ScriptedSpriteUi : public SpriteUi {
   }
   std::string NameText() override {
     calls.push_back("name");
-    std::error_code error;
-    output_opened_when_name_read = !std::filesystem::is_empty(file_name.parent_path(), error);
+    output_opened_when_name_read = OutputOpened(file_name.parent_path());
     if (on_name_read) {
       on_name_read();
     }

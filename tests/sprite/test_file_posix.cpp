@@ -364,6 +364,17 @@ INSTANTIATE_TEST_SUITE_P(
                       WithFileSizeLimit(100)},
         FailedSaveRow{"a hard-linked sprite, written in place past the size limit",
                       MakeHardLinkedSprite, WithFileSizeLimit(100)},
+        // The space is reserved, which clears the set-ID bits as a write does, and the first
+        // write fails with nothing written: the bits must come back all the same.
+        FailedSaveRow{"a hard-linked set-user-ID sprite, written in place past a limit of 0",
+                      [](const fs::path& dir) {
+                        MakeHardLinkedSprite(dir);
+                        if (IsRoot()) {
+                          ASSERT_EQ(chown((dir / "sprite.txt").c_str(), kNobody, kNogroup), 0);
+                        }
+                        ASSERT_EQ(chmod((dir / "sprite.txt").c_str(), 04755), 0);
+                      },
+                      InPlaceWithFileSizeLimit(0)},
         FailedSaveRow{"a sprite in a folder that takes no new files, past the size limit",
                       [](const fs::path& dir) {
                         WriteBytes(dir / "sprite.txt", "saved earlier");
@@ -954,6 +965,9 @@ struct PrivacyRow {
   unsigned file_mode;
   mode_t umask;
   bool needs_root = false;
+  // No file there yet: `file_mode` is the mode that it ends up with, and while it is written
+  // nobody else may open it at all.
+  bool new_file = false;
 };
 
 void PrintTo(const PrivacyRow& row, std::ostream* out) {
@@ -969,14 +983,23 @@ TEST_P(NewContent, IsNeverOpenToOthersWhileItIsWritten) {
   }
   TempDir dir;
   const fs::path file = dir / "sprite.txt";
-  WriteBytes(file, "saved earlier");
   if (IsRoot()) {
     ASSERT_EQ(chown(dir.path().c_str(), kNobody, row.folder_group), 0);
-    ASSERT_EQ(chown(file.c_str(), kNobody, kNogroup), 0);
   }
-  ASSERT_EQ(chmod(file.c_str(), row.file_mode), 0);
   ASSERT_EQ(chmod(dir.path().c_str(), row.folder_mode), 0);
-  const struct stat target = Stat(file);
+  struct stat target {};
+  if (row.new_file) {
+    target.st_mode = S_IFREG | 0600;
+    target.st_uid = IsRoot() ? kNobody : ::geteuid();
+    target.st_gid = Stat(dir.path()).st_gid;
+  } else {
+    WriteBytes(file, "saved earlier");
+    if (IsRoot()) {
+      ASSERT_EQ(chown(file.c_str(), kNobody, kNogroup), 0);
+    }
+    ASSERT_EQ(chmod(file.c_str(), row.file_mode), 0);
+    target = Stat(file);
+  }
 
   ChildOptions options = AsOrdinaryUser();
   options.umask = row.umask;
@@ -1005,17 +1028,19 @@ TEST_P(NewContent, IsNeverOpenToOthersWhileItIsWritten) {
   fs::permissions(dir.path(), fs::perms::owner_all);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, NewContent,
-                         ::testing::Values(PrivacyRow{"a private sprite under the usual umask",
-                                                      0755, kNogroup, 0600, 022},
-                                           PrivacyRow{"a sprite that only its group may read", 0755,
-                                                      kNogroup, 0640, 022},
-                                           PrivacyRow{"a private sprite in a shared group folder",
-                                                      02775, kStrangersGroup, 0600, 002, true},
-                                           PrivacyRow{
-                                               "a group's sprite in another group's shared folder",
-                                               02775, kStrangersGroup, 0660, 002, true}),
-                         NameOfRow<PrivacyRow>);
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NewContent,
+    ::testing::Values(
+        PrivacyRow{"a private sprite under the usual umask", 0755, kNogroup, 0600, 022},
+        PrivacyRow{"a sprite that only its group may read", 0755, kNogroup, 0640, 022},
+        PrivacyRow{"a private sprite in a shared group folder", 02775, kStrangersGroup, 0600, 002,
+                   true},
+        PrivacyRow{"a group's sprite in another group's shared folder", 02775, kStrangersGroup,
+                   0660, 002, true},
+        PrivacyRow{"a new sprite under the usual umask", 0755, kNogroup, 0644, 022, false, true},
+        PrivacyRow{"a new sprite in a shared group folder", 02775, kStrangersGroup, 0664, 002, true,
+                   true}),
+    NameOfRow<PrivacyRow>);
 
 // Fault injection: every system call that a save makes fails in turn, with each error that it
 // can give, and is interrupted by a signal (EINTR). The answer decides what the save must do.
@@ -1164,6 +1189,8 @@ const std::vector<int> kSyncErrors = {EIO, ENOSPC, EDQUOT};
 const std::vector<int> kAttributeErrors = {EIO, ENOMEM};
 const std::vector<int> kSetAttributeErrors = {EIO, ENOMEM, ENOSPC, EDQUOT};
 const std::vector<int> kRefusals = {EPERM, EOPNOTSUPP};
+const std::vector<int> kLinkErrors = {EACCES, EPERM, EIO,    ENOMEM, ENOSPC,
+                                      EDQUOT, EROFS, EMLINK, ENOENT};
 const std::vector<int> kRenameErrors = {EACCES, EPERM,  EBUSY, EIO,   ENOMEM,
                                         ENOSPC, EDQUOT, EROFS, EXDEV, EMLINK};
 
@@ -1200,9 +1227,6 @@ std::vector<CallRow> Concatenated(std::vector<CallRow> rows, const std::vector<C
 std::vector<CallRow> ByRename(bool existing) {
   std::vector<CallRow> rows = {
       {"statx(folder)", 0, kAttributeErrors, Result::kFails},
-      {"openat(create)", 0, kCreateErrors, Result::kFails},
-      // A name that someone else took first: another is tried.
-      {"openat(create)", 0, {EEXIST}, Result::kSaves},
       {"pwrite", 0, kWriteErrors, Result::kFails},
       {"fsync", 0, kSyncErrors, Result::kFails},
       // The folder is opened for its sync before the rename; one that may not be read is not
@@ -1210,11 +1234,14 @@ std::vector<CallRow> ByRename(bool existing) {
       {"openat(folder for reading)", 1, {EIO, ENOMEM, EMFILE, ENFILE}, Result::kFails},
       {"openat(folder for reading)", 1, {EACCES}, Result::kSaves},
       {"openat(folder for reading)", 2, {EACCES, EIO, ENOMEM, EMFILE}, Result::kSaves},
-      // The temporary file's close, which some file systems use to report a lost write.
-      {"close", 1, {EIO, ENOSPC, EDQUOT}, Result::kFails},
       {"fsync(folder)", 0, {EIO}, Result::kFailsAfterReplacing},
   };
   const std::vector<CallRow> over_a_file = {
+      {"openat(create)", 0, kCreateErrors, Result::kFails},
+      // A name that someone else took first: another is tried.
+      {"openat(create)", 0, {EEXIST}, Result::kSaves},
+      // The temporary file's close, which some file systems use to report a lost write.
+      {"close", 1, {EIO, ENOSPC, EDQUOT}, Result::kFails},
       {"statx", 0, kAttributeErrors, Result::kFails},
       // Told that the folder takes no new files, the save writes the file in place.
       {"faccessat", 0, {EIO, ENOMEM}, Result::kFails},
@@ -1227,11 +1254,14 @@ std::vector<CallRow> ByRename(bool existing) {
       {"close", 2, {EIO}, Result::kSaves},
   };
   const std::vector<CallRow> as_a_new_file = {
-      {"renameat2(no replace)", 0, kRenameErrors, Result::kFails},
+      {"openat(unnamed)", 0, kCreateErrors, Result::kFails},
+      // A file system without unnamed files: the new file gets a temporary name instead.
+      {"openat(unnamed)", 0, {EOPNOTSUPP, EISDIR}, Result::kSaves},
+      {"linkat", 0, kLinkErrors, Result::kFails},
       // Something appeared at the name: saved over it.
-      {"renameat2(no replace)", 0, {EEXIST}, Result::kSaves},
-      // A file system that cannot promise to leave a file in place.
-      {"renameat2(no replace)", 0, {EINVAL}, Result::kSaves},
+      {"linkat", 0, {EEXIST}, Result::kSaves},
+      // The new file's close once it has its name, where a lost write may show at last.
+      {"close", 1, {EIO, ENOSPC, EDQUOT}, Result::kFailsAfterReplacing},
   };
   return Concatenated(rows, existing ? over_a_file : as_a_new_file);
 }
@@ -1270,7 +1300,17 @@ std::vector<FaultScenario> FaultScenarios() {
        [](const fs::path&) { return true; },
        {"sprite.txt"},
        Concatenated(FindingTheTarget(false), ByRename(false)),
-       {}},
+       {
+           // Where the file system has no unnamed files, a temporary name, and where it takes
+           // no flags for a rename (NFS), a link that still fails over a file that appeared.
+           {{"openat(unnamed)", 1, EOPNOTSUPP}, {"renameat2(no replace)", 1, EIO}, Result::kFails},
+           {{"openat(unnamed)", 1, EOPNOTSUPP},
+            {"renameat2(no replace)", 1, EINVAL},
+            Result::kSaves},
+           {{"openat(unnamed)", 1, EOPNOTSUPP},
+            {"renameat2(no replace)", 1, EEXIST},
+            Result::kSaves},
+       }},
       {"a saved sprite, replaced by a rename",
        SavedEarlierAsOnlyItsGroupMayRead,
        {"sprite.txt"},
