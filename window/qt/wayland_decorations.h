@@ -8,8 +8,9 @@ namespace kavoni {
 // larger than the size limits it sends. False on X11 and offscreen, where the window manager or
 // nobody draws it, and on compositors that decorate windows themselves (KWin, sway).
 //
-// Answered from the globals that Qt's own connection has already received, so it costs no
-// round trip and is known before the window is first shown. Asked once a process.
+// Answered from the globals of Qt's own connection, in one round trip before the window is
+// first shown, so that it never shows with the wrong title bar. Asked once a process; where the
+// answer cannot be had, Qt's own title bar stays.
 bool TitleBarIsOurs();
 
 }  // namespace kavoni
