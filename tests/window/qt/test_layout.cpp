@@ -53,8 +53,8 @@ TEST_F(LayoutTest, ClientAreaIs1965By4380TwipsAndFixed) {
   EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
 }
 
-// What the maximise button of Qt's own title bar on Wayland asks for, and a full-screen
-// request: the window stays at its one size, and a compositor has nothing to end it for.
+// A request to maximise, as a title bar's maximise button makes it, and a full-screen request: the
+// window stays at its one size, and a compositor has nothing to end it for.
 TEST_F(LayoutTest, MaximiseAndFullScreenRequestsLeaveTheWindowAtItsOneSize) {
   const QSize size = window_->size();
   QWindow* window = window_->windowHandle();
