@@ -56,6 +56,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Kavoni developers <${KAVONI_CONTACT_EMAIL}>")
   set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # On Wayland the window asks Qt's platform interface for Qt's connection, an interface whose
+  # layout is that of the very Qt it was built with; like Debian's own programs that use it,
+  # the package asks for that Qt.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-base-abi (= ${Qt6Gui_VERSION})")
   # The package carries the program without its debugging symbols.
   set(CPACK_STRIP_FILES ON)
   # Qt's X11 platform plugin comes with libqt6gui6, which dpkg-shlibdeps names, so the window

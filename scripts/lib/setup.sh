@@ -2,10 +2,12 @@
 # the project root.
 
 # What building and running the Linux program needs, as Debian 12 packages. Qt's X11 platform
-# comes with qt6-base-dev's libraries; qt6-wayland is the one for a desktop without X.
+# comes with qt6-base-dev's libraries; qt6-wayland is the one for a desktop without X. The
+# window asks the compositor whether it draws title bars on Qt's own Wayland connection, which
+# Qt 6.4 hands out through its platform interface (qt6-base-private-dev), with libwayland-dev.
 KAVONI_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-wayland libx11-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-private-dev qt6-wayland libwayland-dev libx11-dev fonts-dejavu-core
 )
 
 # The rest, for testing, benchmarking and packaging.

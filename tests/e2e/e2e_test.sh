@@ -197,6 +197,10 @@ read -r flags functions decorations _ <<<"$(xprop -id "$window" _MOTIF_WM_HINTS 
 (((flags & 3) == 3 && functions == 0x2c && (decorations & 0x44) == 0)) ||
   fail "the window offers more than move, minimise and close: $flags $functions $decorations"
 if [[ $platform == qt ]]; then
+  # The window manager draws the title bar on X11: the window is its client area alone, with
+  # no title strip of its own.
+  size=$(xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: //p')
+  [[ $size == 131x292 ]] || fail "the window is $size, not its 131 x 292 client area"
   # Docks group the window with its launcher by the window's class.
   class=$(xprop -id "$window" WM_CLASS | sed 's/.*", "//; s/"$//')
   [[ $(sed -n 's/^StartupWMClass=//p' "$launcher") == "$class" ]] ||

@@ -49,6 +49,8 @@ fi
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* ]] || fail "Depends lacks Qt 6 Widgets: $depends"
 [[ $depends == *libqt6gui6* ]] || fail "Depends lacks Qt 6 Gui: $depends"
+[[ $depends =~ qt6-base-abi\ \(=\ 6\.[0-9]+\.[0-9]+\) ]] ||
+  fail "Depends lacks the Qt whose platform interface the window uses: $depends"
 # qt6-qpa-plugins holds only Qt's VNC platform; the X11 one is in libqt6gui6.
 [[ $depends != *qt6-qpa-plugins* ]] || fail "Depends names qt6-qpa-plugins: $depends"
 [[ $(dpkg-deb -f "$deb" Recommends) == qt6-wayland ]] ||

@@ -27,6 +27,8 @@
 #include "window/qt/qt_layout.h"
 #include "window/qt/qt_translations.h"
 #include "window/qt/single_line_validator.h"
+#include "window/qt/title_strip.h"
+#include "window/qt/wayland_decorations.h"
 #include "window/qt/x11_fixed_size.h"
 
 namespace kavoni {
@@ -107,13 +109,29 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
   setWindowIcon(AllIconSizes());
   // One size only: minimise and close, and neither maximise nor a resizable border, which the
   // window manager would otherwise offer without anything to show for them.
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
-  setFixedSize(layout::ToQRect(layout::kClientArea).size());
+  Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint;
+  QWidget* client_area = this;
+  QRect surface = layout::ToQRect(layout::kClientArea);
+  if (TitleBarIsOurs()) {
+    // Qt's own title bar would offer maximise, and would make the surface larger than the size
+    // limits it sends the compositor. Without it the surface is exactly the window: the strip
+    // and the client area below it, whose size the limits then describe. (Qt would take the
+    // hints of a customised title bar as asking for a frame after all.)
+    flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
+            Qt::WindowCloseButtonHint;
+    new TitleStrip(windowTitle(), this);
+    client_area = new QWidget(this);
+    client_area->setObjectName(QStringLiteral("ClientArea"));
+    client_area->setGeometry(layout::ToQRect(layout::kClientAreaBelowStrip));
+    surface = surface.united(client_area->geometry());
+  }
+  setWindowFlags(flags);
+  setFixedSize(surface.size());
   AdvertiseFixedSize(*this);
   KeepOneSize(*this);
-  BuildControls();
+  BuildControls(*client_area);
   ChainTabOrder();
   // Takes effect when the window is first activated.
   check1_[0]->setFocus(Qt::OtherFocusReason);
@@ -121,12 +139,12 @@ Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
 
 Kavoni::~Kavoni() = default;
 
-void Kavoni::BuildControls() {
-  auto* label1 = new QLabel(QLatin1String(layout::kLabel1Control.caption), this);
+void Kavoni::BuildControls(QWidget& client_area) {
+  auto* label1 = new QLabel(QLatin1String(layout::kLabel1Control.caption), &client_area);
   label1->setObjectName(QLatin1String(layout::kLabel1Control.name));
   label1->setGeometry(layout::ToQRect(layout::kLabel1Control.rect));
 
-  nme_ = new QLineEdit(QLatin1String(layout::kNmeControl.caption), this);
+  nme_ = new QLineEdit(QLatin1String(layout::kNmeControl.caption), &client_area);
   nme_->setObjectName(QLatin1String(layout::kNmeControl.name));
   nme_->setGeometry(layout::ToQRect(layout::kNmeControl.rect));
   nme_->setValidator(new SingleLineValidator(nme_));
@@ -138,7 +156,7 @@ void Kavoni::BuildControls() {
   label1->setBuddy(nme_);
 
   for (int index = 0; index < kCellCount; ++index) {
-    auto* cell = new PixelCell(QLatin1String(layout::kCheck1Caption), this);
+    auto* cell = new PixelCell(QLatin1String(layout::kCheck1Caption), &client_area);
     cell->setObjectName(
         QStringLiteral("%1(%2)").arg(QLatin1String(layout::kCheck1Name)).arg(index));
     cell->setGeometry(layout::ToQRect(layout::Check1(index)));
@@ -148,7 +166,7 @@ void Kavoni::BuildControls() {
     check1_[static_cast<std::size_t>(index)] = cell;
   }
 
-  command1_ = new QPushButton(QLatin1String(layout::kCommand1Control.caption), this);
+  command1_ = new QPushButton(QLatin1String(layout::kCommand1Control.caption), &client_area);
   command1_->setObjectName(QLatin1String(layout::kCommand1Control.name));
   command1_->setGeometry(layout::ToQRect(layout::kCommand1Control.rect));
   // Enter on the focused button presses it, as Space does.

@@ -36,7 +36,9 @@ class Kavoni final : public QWidget, public SpriteUi {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void BuildControls();
+  // The controls, placed by the layout within `client_area`: the window itself, or the area
+  // below the title strip where the window draws its own.
+  void BuildControls(QWidget& client_area);
   void ChainTabOrder();
   QFileDialog* CreateSaveDialog();
 

@@ -13,4 +13,17 @@ inline QRect ToQRect(TwipsRect twips) {
   return QRect(r.left, r.top, r.width, r.height);
 }
 
+// The title strip that the window draws itself where the compositor draws no title bar (see
+// TitleBarIsOurs()), as wide as the client area and above it. The client area keeps its own
+// layout below the strip, so every control keeps its place within it.
+inline constexpr int kTitleButtonSize = 360;
+inline constexpr TwipsRect kTitleStrip{0, 0, kClientArea.width, kTitleButtonSize};
+inline constexpr TwipsRect kTitleClose{kClientArea.width - kTitleButtonSize, 0, kTitleButtonSize,
+                                       kTitleButtonSize};
+inline constexpr TwipsRect kTitleMinimise{kTitleClose.left - kTitleButtonSize, 0, kTitleButtonSize,
+                                          kTitleButtonSize};
+inline constexpr TwipsRect kTitleCaption{90, 0, kTitleMinimise.left - 90, kTitleButtonSize};
+inline constexpr TwipsRect kClientAreaBelowStrip{0, kTitleStrip.height, kClientArea.width,
+                                                 kClientArea.height};
+
 }  // namespace kavoni::layout

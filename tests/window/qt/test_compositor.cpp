@@ -1,5 +1,7 @@
 #include <sys/resource.h>
 
+#include <QAbstractButton>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QTimer>
@@ -38,6 +40,16 @@ std::chrono::microseconds CpuTime() {
          std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
+// While it lives, the window closing does not quit the application, which would end the event
+// loops of every case after it.
+class KeepsRunningWhenClosed {
+ public:
+  KeepsRunningWhenClosed() { QGuiApplication::setQuitOnLastWindowClosed(false); }
+  ~KeepsRunningWhenClosed() { QGuiApplication::setQuitOnLastWindowClosed(true); }
+  KeepsRunningWhenClosed(const KeepsRunningWhenClosed&) = delete;
+  KeepsRunningWhenClosed& operator=(const KeepsRunningWhenClosed&) = delete;
+};
+
 class CompositorTest : public WindowTest {
  protected:
   void SetUp() override {
@@ -67,8 +79,13 @@ class CompositorTest : public WindowTest {
   }
 
   void ExpectOneSize(const std::string& after) {
-    EXPECT_EQ(window_->size(), QSize(131, 292)) << after;
-    EXPECT_EQ(window_->windowHandle()->size(), QSize(131, 292)) << after;
+    EXPECT_EQ(ClientArea()->size(), QSize(131, 292)) << after;
+    EXPECT_EQ(ClientArea()->mapTo(window_.get(), QPoint()),
+              QPoint(0, StripExpected() ? kStripHeight : 0))
+        << after;
+    // The maximum, lifted for good where the compositor orders maximised states, is checked
+    // before it orders any.
+    EXPECT_EQ(window_->windowHandle()->size(), window_->minimumSize()) << after;
     EXPECT_EQ(window_->windowHandle()->windowStates() & ~Qt::WindowActive, SettledState()) << after;
     EXPECT_EQ(Cell(63)->geometry(), QRect(112, 160, 17, 17)) << after;
     EXPECT_EQ(Button()->geometry(), QRect(0, 184, 129, 105)) << after;
@@ -88,6 +105,55 @@ TEST_F(CompositorTest, LivesThroughEveryMaximiseAndFullScreenTheCompositorOrders
     Idle(std::chrono::milliseconds(700));
     ExpectOneSize(chord);
   }
+}
+
+// Qt's own title bar, which it draws where the compositor draws none, offers maximise on every
+// window and makes the surface larger than the size limits it sends. On every compositor the
+// surface is exactly the size that the window's limits say, and the title bar, the window's own
+// strip where the compositor leaves it to the window, offers minimise and close only (KWin's
+// own leaves out maximise for a window of one size).
+TEST_F(CompositorTest, OffersNoMaximiseAndItsSurfaceIsItsSizeLimits) {
+  QWindow* window = window_->windowHandle();
+  EXPECT_EQ(window->frameMargins(), QMargins()) << "Qt draws a title bar of its own";
+  EXPECT_EQ(window->frameGeometry().size(), window_->minimumSize());
+  EXPECT_EQ(window->frameGeometry().size(), window_->maximumSize());
+  ExpectOneSize("start");
+  if (!StripExpected()) {
+    EXPECT_EQ(Strip(), nullptr) << "a second title bar under the compositor's";
+    return;
+  }
+  ASSERT_NE(Strip(), nullptr) << "no title bar where the compositor draws none";
+  QStringList buttons;
+  for (const QAbstractButton* button : Strip()->findChildren<QAbstractButton*>()) {
+    buttons << button->accessibleName();
+  }
+  // In the words of Qt's own catalogue, in the desktop's language.
+  EXPECT_EQ(buttons, QStringList({QCoreApplication::translate("QMdiSubWindow", "Minimize"),
+                                  QCoreApplication::translate("QMdiSubWindow", "Close")}));
+}
+
+// A click on the strip's close button, through the compositor's seat, closes the window; it
+// lands where the compositor places the surface, so the strip is where the compositor sees it.
+TEST_F(CompositorTest, ClosesFromItsTitleStrip) {
+  if (!StripExpected()) {
+    GTEST_SKIP() << Compositor().toStdString() << " draws the title bar";
+  }
+  ASSERT_NE(Strip(), nullptr) << "no title bar where the compositor draws none";
+  const auto* close = Strip()->findChild<QAbstractButton*>(QStringLiteral("TitleClose"));
+  ASSERT_NE(close, nullptr);
+  // Clicks on this very button, not on a title bar that Qt would draw in the same place.
+  int clicks = 0;
+  QObject::connect(close, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+  const KeepsRunningWhenClosed running;
+  const QPoint centre = close->mapTo(window_.get(), close->rect().center());
+  if (!Send("click " + std::to_string(centre.x()) + ' ' + std::to_string(centre.y()) + " Kavoni")) {
+    GTEST_SKIP() << "no seat to click with on " << Compositor().toStdString();
+  }
+  for (int wait = 0; wait < 50 && window_->isVisible(); ++wait) {
+    Idle(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(clicks, 1);
+  EXPECT_FALSE(window_->isVisible()) << "still open after a click on its close button";
 }
 
 // A kiosk orders full screen again whenever the window leaves it; the window must neither

@@ -33,17 +33,28 @@ void ExpectAt(QWidget* widget, Twips expected) {
 using LayoutTest = WindowTest;
 
 TEST_F(LayoutTest, ClientAreaIs1965By4380TwipsAndFixed) {
-  EXPECT_EQ(window_->width() * kTwipsPerPixel, 1965);
-  EXPECT_EQ(window_->height() * kTwipsPerPixel, 4380);
+  EXPECT_EQ(ClientArea()->width() * kTwipsPerPixel, 1965);
+  EXPECT_EQ(ClientArea()->height() * kTwipsPerPixel, 4380);
   EXPECT_EQ(window_->minimumSize(), window_->maximumSize()) << "the window is not resizable";
+  if (StripExpected()) {
+    // The window draws its own title bar: a strip as wide as the client area, above it.
+    ASSERT_NE(Strip(), nullptr) << "no title bar where the compositor draws none";
+    EXPECT_EQ(Strip()->geometry(), QRect(0, 0, 131, kStripHeight));
+    EXPECT_EQ(ClientArea()->geometry(), QRect(0, kStripHeight, 131, 292));
+    EXPECT_EQ(window_->size(), QSize(131, kStripHeight + 292));
+  } else {
+    // Offscreen, and wherever the desktop draws the title bar, the window is its client area.
+    EXPECT_EQ(Strip(), nullptr);
+    EXPECT_EQ(ClientArea(), window_.get());
+  }
   const Qt::WindowFlags flags = window_->windowFlags();
   EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint)) << "nothing to maximise to";
   EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
 }
 
-// What the maximise button of Qt's own title bar on Wayland asks for, and a full-screen
-// request: the window stays at its one size, and a compositor has nothing to end it for.
+// A request to maximise, as a title bar's maximise button makes it, and a full-screen request: the
+// window stays at its one size, and a compositor has nothing to end it for.
 TEST_F(LayoutTest, MaximiseAndFullScreenRequestsLeaveTheWindowAtItsOneSize) {
   const QSize size = window_->size();
   QWindow* window = window_->windowHandle();

@@ -42,6 +42,18 @@ class WindowTest : public ::testing::Test {
   QPushButton* Button() const {
     return window_->findChild<QPushButton*>(QStringLiteral("Command1"));
   }
+  // Where the controls are placed: the window itself, or the area below the title strip that
+  // the window draws where the compositor draws no title bar.
+  QWidget* ClientArea() const { return Button()->parentWidget(); }
+  QWidget* Strip() const { return window_->findChild<QWidget*>(QStringLiteral("TitleStrip")); }
+
+  // Whether this run's compositor leaves the title bar to the window, as the compositor table
+  // in CMakeLists.txt says; never so offscreen or on X11.
+  static bool StripExpected() {
+    return qEnvironmentVariable("KAVONI_TITLE_BAR") == QLatin1String("strip");
+  }
+  // The strip's height: 360 twips.
+  static constexpr int kStripHeight = 24;
 
   std::unique_ptr<Kavoni> window_;
 };
