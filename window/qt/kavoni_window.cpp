@@ -96,6 +96,25 @@ QAccessibleInterface* AccessibleKavoni(const QString& class_name, QObject* objec
   return nullptr;
 }
 
+// The completion list under the file name box is a window of its own, with no parent, so it
+// does not go when the dialog does: a Return that saves while the list shows would leave it
+// above every window on X11, holding the pointer until the next click. It is hidden before
+// the dialog, as a popup goes before the window it belongs to.
+class SaveDialog : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+
+ protected:
+  void done(int result) override {
+    for (const QCompleter* completer : findChildren<QCompleter*>()) {
+      if (completer->popup()->isVisible()) {
+        completer->popup()->hide();
+      }
+    }
+    QFileDialog::done(result);
+  }
+};
+
 }  // namespace
 
 Kavoni::Kavoni(QWidget* parent) : QWidget(parent) {
@@ -208,8 +227,8 @@ void Kavoni::ChainTabOrder() {
 }
 
 QFileDialog* Kavoni::CreateSaveDialog() {
-  auto* dialog = new QFileDialog(this, QLatin1String(layout::kDialogTitle), StartingFolder(),
-                                 QLatin1String(layout::kDialogPattern));
+  auto* dialog = new SaveDialog(this, QLatin1String(layout::kDialogTitle), StartingFolder(),
+                                QLatin1String(layout::kDialogPattern));
   dialog->setObjectName(QLatin1String(layout::kDialogName));
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setFileMode(QFileDialog::AnyFile);
@@ -217,16 +236,6 @@ QFileDialog* Kavoni::CreateSaveDialog() {
   // replacing the name typed: the file that gets replaced is that name plus ".txt".
   dialog->setDefaultSuffix(QString());
   dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
-  // The completion list under the dialog's file name box is a window of its own, with no
-  // parent, so it does not go when the dialog does: a Return that saves while the list shows
-  // would leave it above every window on X11, holding the pointer until the next click.
-  connect(dialog, &QDialog::finished, dialog, [dialog] {
-    for (const QCompleter* completer : dialog->findChildren<QCompleter*>()) {
-      if (completer->popup()->isVisible()) {
-        completer->popup()->hide();
-      }
-    }
-  });
   return dialog;
 }
 
