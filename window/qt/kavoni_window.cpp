@@ -23,6 +23,7 @@
 #include <stdexcept>
 
 #include "window/qt/one_size.h"
+#include "window/qt/pending_frame.h"
 #include "window/qt/pixel_cell.h"
 #include "window/qt/qt_layout.h"
 #include "window/qt/qt_translations.h"
@@ -99,7 +100,8 @@ QAccessibleInterface* AccessibleKavoni(const QString& class_name, QObject* objec
 // The completion list under the file name box is a window of its own, with no parent, so it
 // does not go when the dialog does: a Return that saves while the list shows would leave it
 // above every window on X11, holding the pointer until the next click. It is hidden before
-// the dialog, as a popup goes before the window it belongs to.
+// the dialog, as a popup goes before the window it belongs to. Each waits for its last frame
+// first (see pending_frame.h): Return closes the dialog just after the typing drew one.
 class SaveDialog : public QFileDialog {
  public:
   using QFileDialog::QFileDialog;
@@ -108,10 +110,24 @@ class SaveDialog : public QFileDialog {
   void done(int result) override {
     for (const QCompleter* completer : findChildren<QCompleter*>()) {
       if (completer->popup()->isVisible()) {
+        AwaitPendingFrame(*completer->popup());
         completer->popup()->hide();
       }
     }
+    AwaitPendingFrame(*this);
     QFileDialog::done(result);
+  }
+};
+
+// The Error box, which waits for its last frame before it goes, as the dialog does.
+class MessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void done(int result) override {
+    AwaitPendingFrame(*this);
+    QMessageBox::done(result);
   }
 };
 
@@ -198,6 +214,13 @@ void Kavoni::BuildControls(QWidget& client_area) {
   });
 }
 
+void Kavoni::closeEvent(QCloseEvent* event) {
+  // The window goes once the event is accepted; its last frame is answered first (see
+  // pending_frame.h).
+  AwaitPendingFrame(*this);
+  QWidget::closeEvent(event);
+}
+
 bool Kavoni::eventFilter(QObject* watched, QEvent* event) {
   // Unmodified arrows move through the grid; a check box would otherwise pass them along the
   // tab chain, so Down would not go down.
@@ -274,8 +297,8 @@ std::string Kavoni::NameText() {
 }
 
 void Kavoni::ShowMessageBox(const MessageBoxRequest& box) {
-  QMessageBox message(ToQt(box.icon), QString::fromLocal8Bit(box.title),
-                      QString::fromLocal8Bit(box.prompt), ToQt(box.buttons), this);
+  MessageBox message(ToQt(box.icon), QString::fromLocal8Bit(box.title),
+                     QString::fromLocal8Bit(box.prompt), ToQt(box.buttons), this);
   message.setTextFormat(Qt::PlainText);
   message.exec();
 }

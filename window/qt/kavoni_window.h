@@ -33,6 +33,7 @@ class Kavoni final : public QWidget, public SpriteUi {
   QFileDialog* saveDialog() const { return cd_; }
 
  protected:
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

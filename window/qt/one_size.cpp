@@ -1,22 +1,19 @@
 #include "window/qt/one_size.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QObject>
 #include <QResizeEvent>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
+#include "window/qt/on_wayland.h"
+
 namespace kavoni {
 
 namespace {
 
 constexpr Qt::WindowStates kResizing = Qt::WindowMaximized | Qt::WindowFullScreen;
-
-bool OnWayland() {
-  return QGuiApplication::platformName() == QLatin1String("wayland");
-}
 
 // Follows the window's state: the state that the title bar or the program asks for (a signal,
 // before the desktop has answered), and the state that the desktop reports (an event, once Qt

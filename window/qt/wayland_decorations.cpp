@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "window/qt/on_wayland.h"
+
 namespace kavoni {
 
 namespace {
@@ -77,8 +79,7 @@ bool AdvertisesDecorationManager(wl_display* display) {
 
 bool TitleBarIsOurs() {
   static const bool kOurs = [] {
-    // Qt's Wayland platform answers to both names.
-    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    if (!OnWayland()) {
       return false;
     }
     wl_display* display = QtsDisplay();

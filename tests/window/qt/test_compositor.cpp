@@ -14,6 +14,7 @@
 #include "modal_driver.h"
 #include "scratch_home.h"
 #include "support/temp_dir.h"
+#include "window/qt/pending_frame.h"
 #include "window_fixture.h"
 
 // The window under the compositor that tests/window/qt/on_compositor.sh started: whatever
@@ -207,6 +208,44 @@ TEST_F(CompositorTest, DrawsAFrameForEveryStateItIsGiven) {
     EXPECT_TRUE(frames.drawn()) << state << ", after " << frames.states() << " states";
   }
   ExpectOneSize("the requests undone");
+}
+
+// Counts the paintings of a widget.
+class Paintings final : public QObject {
+ public:
+  explicit Paintings(QWidget& widget) { widget.installEventFilter(this); }
+  int count() const { return count_; }
+
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++count_;
+    }
+    return false;
+  }
+
+ private:
+  int count_ = 0;
+};
+
+// A window that goes waits until the compositor has answered its last frame, which Qt's
+// Wayland plugin would otherwise race for with its frame thread, and draws nothing while it
+// waits: a cell ticked meanwhile is drawn only after.
+TEST_F(CompositorTest, WaitsForTheAnswerToItsLastFrameBeforeItGoes) {
+  for (int round = 0; round < 5; ++round) {
+    Cell(round)->click();
+    window_->repaint();
+    const Paintings paintings(*Cell(63));
+    QTimer::singleShot(0, Cell(63), &QAbstractButton::click);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(AwaitPendingFrame(*window_)) << "round " << round << ": no answer in 100 ms";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(paintings.count(), 0) << "round " << round << ": drawn while waiting";
+    EXPECT_TRUE(Cell(63)->isChecked() == (round % 2 == 0)) << "round " << round;
+    EXPECT_TRUE(window_->updatesEnabled()) << "round " << round;
+    window_->repaint();
+    EXPECT_GT(paintings.count(), 0) << "round " << round << ": not drawn after the wait";
+  }
 }
 
 // Keys through the compositor's seat, after the states it orders: Space on the focused first

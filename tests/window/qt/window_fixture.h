@@ -19,6 +19,13 @@ namespace kavoni::testing {
 // find them by sight.
 class WindowTest : public ::testing::Test {
  protected:
+  // Closed as a user closes it, so that it goes as the program's window goes.
+  ~WindowTest() override {
+    if (window_) {
+      window_->close();
+    }
+  }
+
   void SetUp() override {
     window_ = std::make_unique<Kavoni>();
     window_->show();
