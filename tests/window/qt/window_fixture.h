@@ -12,6 +12,7 @@
 
 #include "qt_printers.h"
 #include "window/qt/kavoni_window.h"
+#include "window/qt/on_wayland.h"
 
 namespace kavoni::testing {
 
@@ -32,7 +33,7 @@ class WindowTest : public ::testing::Test {
     window_->activateWindow();
     // A compositor without a keyboard, as the headless one of the Wayland run, activates
     // nothing; the window is there once it is shown.
-    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    if (OnWayland()) {
       ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
     } else {
       ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
