@@ -72,7 +72,16 @@ bool AwaitPendingFrame(QWidget& window) {
   native->requestUpdate();
   // Input waits: a key or click would act on a window about to go.
   loop.exec(QEventLoop::ExcludeUserInputEvents);
-  return watch.arrived();
+  if (!watch.arrived()) {
+    return false;
+  }
+  // The frame thread hands the request over while it still holds the window's frame lock, and
+  // lets the lock go a moment later; a window destroyed in between takes the locked mutex with
+  // it (a segfault after "QMutex: destroying locked mutex"). Asking for the next update takes
+  // that lock, so once the call returns the thread is done with the window. The update it asks
+  // for draws nothing on a window that has gone by then.
+  native->requestUpdate();
+  return true;
 }
 
 }  // namespace kavoni
