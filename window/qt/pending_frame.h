@@ -12,8 +12,8 @@ namespace kavoni {
 // thread has let go of the window's frame lock the window may be destroyed as well.
 //
 // Returns at once elsewhere, or for a window that is not shown; on Wayland after the answer,
-// or after 100 ms for a compositor that sends none (one that shows the window nowhere), since
-// the hide may not wait on it for ever. True when no frame is left unanswered.
+// or after half a second for a compositor that sends none (one that shows the window nowhere),
+// since the hide may not wait on it for ever. True when no frame is left unanswered.
 bool AwaitPendingFrame(QWidget& window);
 
 }  // namespace kavoni

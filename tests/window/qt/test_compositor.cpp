@@ -237,9 +237,7 @@ TEST_F(CompositorTest, WaitsForTheAnswerToItsLastFrameBeforeItGoes) {
     window_->repaint();
     const Paintings paintings(*Cell(63));
     QTimer::singleShot(0, Cell(63), &QAbstractButton::click);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(AwaitPendingFrame(*window_)) << "round " << round << ": no answer in 100 ms";
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_TRUE(AwaitPendingFrame(*window_)) << "round " << round << ": no answer in time";
     EXPECT_EQ(paintings.count(), 0) << "round " << round << ": drawn while waiting";
     EXPECT_TRUE(Cell(63)->isChecked() == (round % 2 == 0)) << "round " << round;
     EXPECT_TRUE(window_->updatesEnabled()) << "round " << round;
