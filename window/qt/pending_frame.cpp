@@ -14,8 +14,8 @@ namespace kavoni {
 namespace {
 
 // An answer usually takes one frame (about 16 ms); mutter took 67 to 106 ms here for the first
-// frame after the window has been idle a while, more on a busy machine. Longer than that, the
-// compositor is showing the window nowhere and may send no answer at all.
+// frame after the window has been idle a while. A compositor that takes longer still is most
+// likely showing the window nowhere, and may send no answer at all.
 constexpr int kLongestWaitMs = 500;
 
 // Ends the wait on the window's next update request. Qt's Wayland plugin holds that request
